@@ -30,6 +30,8 @@ public:
         QFile::setPermissions(m_dir.path() + QStringLiteral("/runtime"),
                               QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
         qunsetenv("XDG_DOCUMENTS_DIR");
+        // Day files and time stamps follow the local zone; tests that care set another one.
+        set("TZ", "UTC");
     }
     QString path() const { return m_dir.path(); }
 

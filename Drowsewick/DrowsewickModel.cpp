@@ -1,0 +1,322 @@
+#include "DrowsewickModel.h"
+
+#include "Archive.h"
+#include "DurableFile.h"
+#include "LiveSafariBridge.h"
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QFileInfo>
+#include <QLocale>
+#include <QUrl>
+#include <QUuid>
+
+#include <algorithm>
+#include <climits>
+
+namespace {
+
+const QString hasAutoSweptKey = QStringLiteral("nimbrel.drowsewick.hasAutoSwept");
+constexpr qint64 minimumPollSeconds = 15;
+
+TabTracker loadTracker()
+{
+    QFile file(DrowsewickModel::trackerPath());
+    if (!file.open(QIODevice::ReadOnly))
+        return TabTracker();
+    return TabTracker::fromJson(file.readAll()).value_or(TabTracker());
+}
+
+QString runningVersion()
+{
+    const QString version = QCoreApplication::applicationVersion();
+    return version.isEmpty() ? QStringLiteral("1.0") : version;
+}
+
+// The polling interval: at least 15 seconds, at most what a millisecond timer can hold.
+int pollIntervalMilliseconds(qint64 pollSeconds)
+{
+    const qint64 seconds = std::clamp<qint64>(pollSeconds, minimumPollSeconds, INT_MAX / 1000);
+    return int(seconds * 1000);
+}
+
+QString plural(qint64 count, const QString &word)
+{
+    return QString::number(count) + u' ' + word + (count == 1 ? QString() : QStringLiteral("s"));
+}
+
+} // namespace
+
+DrowsewickModel::DrowsewickModel(Services services, QObject *parent)
+    : QObject(parent),
+      m_services(std::move(services)),
+      m_settings(Settings::load()),
+      m_tracker(loadTracker()),
+      m_version(runningVersion())
+{
+}
+
+DrowsewickModel::~DrowsewickModel() = default;
+
+DrowsewickModel &DrowsewickModel::shared()
+{
+    // Made on first use and never released: it lives as long as the program.
+    static DrowsewickModel *const instance = new DrowsewickModel(Services{
+        std::make_unique<LiveSafariBridge>(),
+        std::make_unique<SystemClock>(),
+        NotificationPoster::createForPlatform(),
+        UserDefaults::createForPlatform(),
+        Dialogs::createForPlatform(),
+    });
+    return *instance;
+}
+
+QString DrowsewickModel::trackerPath()
+{
+    return Settings::applicationFolder() + QStringLiteral("/tracker.json");
+}
+
+std::optional<int> DrowsewickModel::timerInterval() const
+{
+    if (!m_timer)
+        return std::nullopt;
+    return m_timer->interval();
+}
+
+void DrowsewickModel::setSettings(const Settings &settings)
+{
+    m_settings = settings;
+    m_settings.save();
+    emit settingsChanged();
+}
+
+void DrowsewickModel::setPaused(bool paused)
+{
+    Settings changed = m_settings;
+    changed.paused = paused;
+    setSettings(changed);
+}
+
+void DrowsewickModel::start()
+{
+    m_services.notifications->requestPermission();
+    tick();
+    restartTimer();
+}
+
+void DrowsewickModel::restartTimer()
+{
+    delete m_timer;
+    m_timer = new QTimer(this);
+    m_timer->setTimerType(Qt::PreciseTimer);
+    m_timer->setInterval(pollIntervalMilliseconds(m_settings.pollSeconds));
+    // The poll runs as a call of its own on the main loop, never inside the timer's signal, and
+    // not at all once the controller is gone.
+    connect(m_timer, &QTimer::timeout, this, [self = QPointer<DrowsewickModel>(this)] {
+        QMetaObject::invokeMethod(
+            QCoreApplication::instance(),
+            [self] {
+                if (self)
+                    self->tick();
+            },
+            Qt::QueuedConnection);
+    });
+    m_timer->start();
+}
+
+void DrowsewickModel::tick()
+{
+    poll(FollowUp::maySweep);
+}
+
+std::optional<SafariSnapshot> DrowsewickModel::trySnapshot()
+{
+    try {
+        return m_services.bridge->snapshot();
+    } catch (const SafariError &error) {
+        if (error.kind() == SafariError::Kind::notAuthorized)
+            setPermissionDenied(true);
+        return std::nullopt;
+    }
+}
+
+void DrowsewickModel::poll(FollowUp followUp)
+{
+    const std::optional<SafariSnapshot> snapshot = trySnapshot();
+    if (!snapshot) {
+        setCounts(0, 0);
+        return;
+    }
+    setPermissionDenied(false);
+    m_tracker.record(snapshot->tabs, snapshot->activeKeys, m_services.clock->now());
+    m_lastTabs = snapshot->tabs;
+    m_lastActiveKeys = snapshot->activeKeys;
+    emit lastTabsChanged();
+    saveTracker();
+
+    const QList<SafariTab> idle =
+        m_tracker.staleTabs(snapshot->tabs, m_settings.days, m_services.clock->now(), m_settings.neverSweep);
+    setCounts(snapshot->tabs.size(), idle.size());
+
+    // A tab archived earlier in this run is forgotten here once it has really gone.
+    m_archivedStillOpen.removeIf([this](const QString &key) { return !m_tracker.lastActive().contains(key); });
+    if (followUp == FollowUp::countOnly || m_settings.paused)
+        return;
+    const QList<SafariTab> toSweep = notYetArchived(idle);
+    if (!toSweep.isEmpty())
+        sweep(toSweep, SweepMode::automatic);
+}
+
+QList<SafariTab> DrowsewickModel::notYetArchived(const QList<SafariTab> &tabs) const
+{
+    QList<SafariTab> result;
+    std::copy_if(tabs.cbegin(), tabs.cend(), std::back_inserter(result),
+                 [this](const SafariTab &tab) { return !m_archivedStillOpen.contains(tab.key()); });
+    return result;
+}
+
+void DrowsewickModel::saveTracker() const
+{
+    try {
+        DurableFile::writeAtomically(trackerPath(), m_tracker.toJson());
+    } catch (const FileSystemError &) {
+        // The tracker in memory stays current; the file keeps its previous contents.
+    }
+}
+
+void DrowsewickModel::sweepNow()
+{
+    const std::optional<SafariSnapshot> snapshot = trySnapshot();
+    if (!snapshot)
+        return;
+    // Not recorded first: a tab no poll has seen yet is never idle here.
+    sweep(m_tracker.staleTabs(snapshot->tabs, m_settings.days, m_services.clock->now(), m_settings.neverSweep),
+          SweepMode::manual);
+}
+
+void DrowsewickModel::sweep(const QList<SafariTab> &tabs, SweepMode mode)
+{
+    if (tabs.isEmpty()) {
+        setLastSweepSummary(QStringLiteral("Nothing idle to sweep."));
+        return;
+    }
+    try {
+        Archive::append(tabs, m_settings.archiveFolder(), m_services.clock->now());
+    } catch (const FileSystemError &) {
+        setLastSweepSummary(QStringLiteral("Couldn't save the archive — tabs left open."));
+        return;
+    }
+    closeArchived(tabs);
+    const QString time = QLocale().toString(m_services.clock->now().toLocalTime(), QStringLiteral("HH:mm"));
+    setLastSweepSummary(QStringLiteral("Swept ") + plural(tabs.size(), QStringLiteral("tab")) + QStringLiteral(" · ") + time);
+    if (mode == SweepMode::automatic)
+        notifyAutoSweep(tabs.size());
+    poll(FollowUp::countOnly);
+}
+
+void DrowsewickModel::closeArchived(const QList<SafariTab> &tabs)
+{
+    for (const SafariTab &tab : tabs) {
+        m_archivedStillOpen.insert(tab.key());
+        try {
+            m_services.bridge->close(tab);
+        } catch (const SafariError &) {
+            // It stays open and archived; the next poll still sees it.
+        }
+    }
+}
+
+void DrowsewickModel::notifyAutoSweep(qint64 count)
+{
+    const bool seenBefore = m_services.userDefaults->boolValue(hasAutoSweptKey);
+    m_services.userDefaults->setBool(hasAutoSweptKey, true);
+    const QString title = QStringLiteral("Swept ") + plural(count, QStringLiteral("idle tab"));
+    const QString body = seenBefore
+        ? QStringLiteral("Archived to your folder and closed. Reopen any from the menu.")
+        : QStringLiteral("Tabs untouched for %1 days were archived to your folder and closed — nothing is lost, "
+                         "reopen any from the menu.")
+              .arg(m_settings.days);
+    m_services.notifications->post(QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper(), title, body);
+}
+
+void DrowsewickModel::saveAllOpenTabs()
+{
+    const std::optional<SafariSnapshot> snapshot = trySnapshot();
+    if (!snapshot)
+        return;
+    if (snapshot->tabs.isEmpty()) {
+        setLastSweepSummary(QStringLiteral("No open tabs to save."));
+        return;
+    }
+    try {
+        const QString path = Archive::saveSnapshot(snapshot->tabs, m_settings.archiveFolder(), m_services.clock->now());
+        setLastSweepSummary(QStringLiteral("Saved %1 open tabs → %2").arg(snapshot->tabs.size()).arg(QFileInfo(path).fileName()));
+    } catch (const FileSystemError &) {
+        setLastSweepSummary(QStringLiteral("Couldn't save the open tabs."));
+    }
+}
+
+QStringList DrowsewickModel::openHosts() const
+{
+    QStringList hosts;
+    QSet<QString> seen;
+    for (const SafariTab &tab : m_lastTabs) {
+        const QUrl url(tab.url(), QUrl::StrictMode);
+        const QString host = url.host().toLower();
+        if (!url.isValid() || host.isEmpty() || seen.contains(host))
+            continue;
+        seen.insert(host);
+        hosts.append(host);
+    }
+    std::sort(hosts.begin(), hosts.end());
+    return hosts;
+}
+
+void DrowsewickModel::addNeverSweep(const QString &pattern)
+{
+    const QString normalized = pattern.trimmed().toLower();
+    if (normalized.isEmpty() || m_settings.neverSweep.contains(normalized))
+        return;
+    Settings changed = m_settings;
+    changed.neverSweep.append(normalized);
+    setSettings(changed);
+}
+
+void DrowsewickModel::removeNeverSweep(const QString &pattern)
+{
+    Settings changed = m_settings;
+    changed.neverSweep.removeAll(pattern);
+    setSettings(changed);
+}
+
+void DrowsewickModel::chooseArchiveFolder()
+{
+    m_services.dialogs->activateApplication();
+    const std::optional<QString> folder = m_services.dialogs->chooseFolder(
+        m_settings.archiveFolderPath, QStringLiteral("Choose"), QStringLiteral("Choose where Drowsewick saves your archived tabs"));
+    if (!folder)
+        return;
+    Settings changed = m_settings;
+    changed.archiveFolderPath = *folder;
+    setSettings(changed);
+}
+
+void DrowsewickModel::setCounts(qint64 tracked, qint64 stale)
+{
+    m_trackedCount = tracked;
+    emit trackedCountChanged();
+    m_staleCount = stale;
+    emit staleCountChanged();
+}
+
+void DrowsewickModel::setLastSweepSummary(const QString &summary)
+{
+    m_lastSweepSummary = summary;
+    emit lastSweepSummaryChanged();
+}
+
+void DrowsewickModel::setPermissionDenied(bool denied)
+{
+    m_permissionDenied = denied;
+    emit permissionDeniedChanged();
+}

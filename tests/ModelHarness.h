@@ -1,0 +1,126 @@
+#pragma once
+
+#include "Archive.h"
+#include "DrowsewickModel.h"
+#include "LiveSafariBridge.h"
+#include "StandinControl.h"
+
+#include <QQueue>
+
+// Test stand-ins for what the controller needs from the platform.
+class FakeClock : public Clock
+{
+public:
+    explicit FakeClock(QDateTime *time) : m_time(time) {}
+    QDateTime now() const override { return *m_time; }
+
+private:
+    QDateTime *m_time;
+};
+
+struct PostedNotification
+{
+    QString identifier;
+    QString title;
+    QString body;
+};
+
+class RecordingNotifications : public NotificationPoster
+{
+public:
+    explicit RecordingNotifications(QList<PostedNotification> *posted, int *permissionRequests)
+        : m_posted(posted), m_permissionRequests(permissionRequests)
+    {
+    }
+    void requestPermission() override { ++*m_permissionRequests; }
+    void post(const QString &identifier, const QString &title, const QString &body) override
+    {
+        m_posted->append({identifier, title, body});
+    }
+
+private:
+    QList<PostedNotification> *m_posted;
+    int *m_permissionRequests;
+};
+
+// Answers dialogs from a script and remembers what was shown.
+class ScriptedDialogs : public Dialogs
+{
+public:
+    struct Script
+    {
+        QQueue<int> answers;
+        QQueue<std::optional<QString>> folders;
+        QList<Alert> shown;
+        QStringList folderPrompts;
+        int activations = 0;
+    };
+    explicit ScriptedDialogs(Script *script) : m_script(script) {}
+    void activateApplication() override { ++m_script->activations; }
+    int alert(const Alert &alert) override
+    {
+        m_script->shown.append(alert);
+        return m_script->answers.isEmpty() ? firstButton : m_script->answers.dequeue();
+    }
+    std::optional<QString> chooseFolder(const QString &start, const QString &prompt, const QString &message) override
+    {
+        m_script->folderPrompts.append(start + u'|' + prompt + u'|' + message);
+        return m_script->folders.isEmpty() ? std::nullopt : m_script->folders.dequeue();
+    }
+
+private:
+    Script *m_script;
+};
+
+// The live bridge, checking at every close that the tab is already in the archive: the one
+// promise that must never break.
+class ArchiveFirstBridge : public SafariBridge
+{
+public:
+    ArchiveFirstBridge(std::function<QString()> archiveFolder, QStringList *unarchivedCloses)
+        : m_live(StandinControl::engine()), m_archiveFolder(std::move(archiveFolder)), m_unarchivedCloses(unarchivedCloses)
+    {
+    }
+    SafariSnapshot snapshot() override { return m_live.snapshot(); }
+    void open(const QString &url) override { m_live.open(url); }
+    void close(const SafariTab &tab) override
+    {
+        const ArchivedTab expected{Archive::cleanTitle(tab), tab.url()};
+        if (!Archive::all(m_archiveFolder()).contains(expected))
+            m_unarchivedCloses->append(tab.url());
+        m_live.close(tab);
+    }
+
+private:
+    LiveSafariBridge m_live;
+    std::function<QString()> m_archiveFolder;
+    QStringList *m_unarchivedCloses;
+};
+
+// One controller on the live bridge and the stand-in, with a clock the test moves.
+struct ModelHarness
+{
+    QDateTime now = QDateTime(QDate(2026, 3, 14), QTime(9, 0), Qt::UTC);
+    QList<PostedNotification> notifications;
+    int permissionRequests = 0;
+    QStringList unarchivedCloses;
+    ScriptedDialogs::Script dialogs;
+    std::unique_ptr<DrowsewickModel> model;
+
+    ModelHarness() { makeModel(); }
+
+    // A new controller on the same files and user defaults, as after a restart.
+    void makeModel()
+    {
+        model.reset();
+        model = std::make_unique<DrowsewickModel>(DrowsewickModel::Services{
+            std::make_unique<ArchiveFirstBridge>([this] { return model->settings().archiveFolder(); }, &unarchivedCloses),
+            std::make_unique<FakeClock>(&now),
+            std::make_unique<RecordingNotifications>(&notifications, &permissionRequests),
+            UserDefaults::createForPlatform(),
+            std::make_unique<ScriptedDialogs>(&dialogs),
+        });
+    }
+
+    void advanceDays(double days) { now = now.addMSecs(qint64(days * 86400 * 1000)); }
+};
