@@ -5,6 +5,7 @@
 #include "LiveSafariBridge.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QLocale>
@@ -67,6 +68,7 @@ DrowsewickModel &DrowsewickModel::shared()
         NotificationPoster::createForPlatform(),
         UserDefaults::createForPlatform(),
         Dialogs::createForPlatform(),
+        UrlOpener::createForPlatform(),
     });
     return *instance;
 }
@@ -299,6 +301,18 @@ void DrowsewickModel::chooseArchiveFolder()
     Settings changed = m_settings;
     changed.archiveFolderPath = *folder;
     setSettings(changed);
+}
+
+void DrowsewickModel::openArchiveFolder()
+{
+    const QString folder = m_settings.archiveFolder();
+    QDir().mkpath(folder);
+    openUrl(QUrl::fromLocalFile(folder));
+}
+
+void DrowsewickModel::openUrl(const QUrl &url)
+{
+    m_services.urlOpener->open(url);
 }
 
 void DrowsewickModel::setCounts(qint64 tracked, qint64 stale)

@@ -7,6 +7,7 @@
 #include "platform/Clock.h"
 #include "platform/Dialogs.h"
 #include "platform/NotificationPoster.h"
+#include "platform/UrlOpener.h"
 #include "platform/UserDefaults.h"
 
 #include <QObject>
@@ -38,6 +39,7 @@ public:
         std::unique_ptr<NotificationPoster> notifications;
         std::unique_ptr<UserDefaults> userDefaults;
         std::unique_ptr<Dialogs> dialogs;
+        std::unique_ptr<UrlOpener> urlOpener;
     };
 
     explicit DrowsewickModel(Services services, QObject *parent = nullptr);
@@ -75,6 +77,9 @@ public:
     void addNeverSweep(const QString &pattern);
     void removeNeverSweep(const QString &pattern);
     void chooseArchiveFolder();
+    // Creates the archive folder if it is missing (a failure is ignored) and shows it.
+    void openArchiveFolder();
+    void openUrl(const QUrl &url);
 
     static QString trackerPath();
 

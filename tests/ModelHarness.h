@@ -43,6 +43,16 @@ private:
     int *m_permissionRequests;
 };
 
+class RecordingUrlOpener : public UrlOpener
+{
+public:
+    explicit RecordingUrlOpener(QList<QUrl> *opened) : m_opened(opened) {}
+    void open(const QUrl &url) override { m_opened->append(url); }
+
+private:
+    QList<QUrl> *m_opened;
+};
+
 // Answers dialogs from a script and remembers what was shown.
 class ScriptedDialogs : public Dialogs
 {
@@ -105,6 +115,7 @@ struct ModelHarness
     int permissionRequests = 0;
     QStringList unarchivedCloses;
     ScriptedDialogs::Script dialogs;
+    QList<QUrl> openedUrls;
     std::unique_ptr<DrowsewickModel> model;
 
     ModelHarness() { makeModel(); }
@@ -119,6 +130,7 @@ struct ModelHarness
             std::make_unique<RecordingNotifications>(&notifications, &permissionRequests),
             UserDefaults::createForPlatform(),
             std::make_unique<ScriptedDialogs>(&dialogs),
+            std::make_unique<RecordingUrlOpener>(&openedUrls),
         });
     }
 

@@ -340,6 +340,17 @@ private slots:
         QCOMPARE(h.dialogs.activations, 2);
     }
 
+    void openingTheArchiveFolderCreatesIt()
+    {
+        ModelHarness h;
+        Settings settings = h.model->settings();
+        settings.archiveFolderPath = QDir::homePath() + QStringLiteral("/deep/er/Archive");
+        h.model->setSettings(settings);
+        h.model->openArchiveFolder();
+        QVERIFY(QFileInfo(settings.archiveFolderPath).isDir());
+        QCOMPARE(h.openedUrls, QList<QUrl>{QUrl::fromLocalFile(settings.archiveFolderPath)});
+    }
+
     void pollingInterval_data()
     {
         QTest::addColumn<qint64>("pollSeconds");
