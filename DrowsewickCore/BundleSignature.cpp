@@ -1,0 +1,177 @@
+#include "BundleSignature.h"
+
+#include "DurableFile.h"
+
+#include <QDir>
+#include <QDirIterator>
+#include <QFile>
+#include <QMap>
+
+#include <openssl/evp.h>
+#include <openssl/pem.h>
+#include <openssl/x509.h>
+
+#include <cctype>
+#include <memory>
+
+namespace BundleSignature {
+
+namespace {
+
+const QString manifestPath = QStringLiteral(".signature/manifest");
+const QString signaturePath = QStringLiteral(".signature/signature");
+
+template <auto release>
+struct Releaser
+{
+    template <typename T>
+    void operator()(T *object) const { release(object); }
+};
+using Key = std::unique_ptr<EVP_PKEY, Releaser<EVP_PKEY_free>>;
+using DigestContext = std::unique_ptr<EVP_MD_CTX, Releaser<EVP_MD_CTX_free>>;
+using MemoryBio = std::unique_ptr<BIO, Releaser<BIO_free>>;
+
+const unsigned char *bytes(const QByteArray &data)
+{
+    return reinterpret_cast<const unsigned char *>(data.constData());
+}
+
+std::optional<QByteArray> sha256Hex(const QString &path)
+{
+    QFile file(path);
+    DigestContext context(EVP_MD_CTX_new());
+    if (!context || !file.open(QIODevice::ReadOnly) || EVP_DigestInit_ex(context.get(), EVP_sha256(), nullptr) != 1)
+        return std::nullopt;
+    QByteArray chunk(64 * 1024, Qt::Uninitialized);
+    qint64 count = 0;
+    while ((count = file.read(chunk.data(), chunk.size())) > 0) {
+        if (EVP_DigestUpdate(context.get(), chunk.constData(), size_t(count)) != 1)
+            return std::nullopt;
+    }
+    unsigned char digest[EVP_MAX_MD_SIZE];
+    unsigned int size = 0;
+    if (count < 0 || EVP_DigestFinal_ex(context.get(), digest, &size) != 1)
+        return std::nullopt;
+    return QByteArray(reinterpret_cast<const char *>(digest), size).toHex();
+}
+
+std::optional<QByteArray> readWhole(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return std::nullopt;
+    return file.readAll();
+}
+
+Key onlyEd25519(Key key)
+{
+    return key && EVP_PKEY_get_base_id(key.get()) == EVP_PKEY_ED25519 ? std::move(key) : Key();
+}
+
+Key privateKey(const QByteArray &pem)
+{
+    MemoryBio bio(BIO_new_mem_buf(pem.constData(), int(pem.size())));
+    // No password callback given: OpenSSL asks on the terminal for a protected key.
+    return onlyEd25519(Key(bio ? PEM_read_bio_PrivateKey(bio.get(), nullptr, nullptr, nullptr) : nullptr));
+}
+
+// The base64 between the PEM markers, whatever line breaks a build setting has kept or lost.
+QByteArray pemBody(QByteArray text)
+{
+    static const QByteArray begin = "-----BEGIN PUBLIC KEY-----";
+    static const QByteArray end = "-----END PUBLIC KEY-----";
+    const qsizetype start = text.indexOf(begin);
+    if (start >= 0)
+        text.remove(0, start + begin.size());
+    const qsizetype stop = text.indexOf(end);
+    if (stop >= 0)
+        text.truncate(stop);
+    text.removeIf([](char c) { return std::isspace(static_cast<unsigned char>(c)) != 0; });
+    return text;
+}
+
+Key publicKey(const QByteArray &text)
+{
+    const auto decoded = QByteArray::fromBase64Encoding(pemBody(text), QByteArray::AbortOnBase64DecodingErrors);
+    if (!decoded)
+        return Key();
+    const unsigned char *der = bytes(decoded.decoded);
+    return onlyEd25519(Key(d2i_PUBKEY(nullptr, &der, long(decoded.decoded.size()))));
+}
+
+QByteArray signature(EVP_PKEY *key, const QByteArray &data)
+{
+    DigestContext context(EVP_MD_CTX_new());
+    size_t size = 0;
+    if (!context || EVP_DigestSignInit(context.get(), nullptr, nullptr, nullptr, key) != 1
+        || EVP_DigestSign(context.get(), nullptr, &size, bytes(data), size_t(data.size())) != 1)
+        throw Error(QStringLiteral("cannot sign with this key"));
+    QByteArray result(qsizetype(size), Qt::Uninitialized);
+    if (EVP_DigestSign(context.get(), reinterpret_cast<unsigned char *>(result.data()), &size, bytes(data), size_t(data.size())) != 1)
+        throw Error(QStringLiteral("cannot sign with this key"));
+    result.truncate(qsizetype(size));
+    return result;
+}
+
+bool signatureMatches(EVP_PKEY *key, const QByteArray &data, const QByteArray &signature)
+{
+    DigestContext context(EVP_MD_CTX_new());
+    return context && EVP_DigestVerifyInit(context.get(), nullptr, nullptr, nullptr, key) == 1
+           && EVP_DigestVerify(context.get(), bytes(signature), size_t(signature.size()), bytes(data), size_t(data.size())) == 1;
+}
+
+} // namespace
+
+std::optional<QByteArray> manifest(const QString &bundle)
+{
+    const QDir root(bundle);
+    if (!root.exists())
+        return std::nullopt;
+    // Keyed by the path's bytes, so the order does not depend on the locale.
+    QMap<QByteArray, QByteArray> lines;
+    QDirIterator entries(bundle, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+                         QDirIterator::Subdirectories);
+    while (entries.hasNext()) {
+        const QFileInfo entry = entries.nextFileInfo();
+        const QString path = root.relativeFilePath(entry.filePath());
+        if (entry.isSymLink() || path.contains(u'\n') || path.contains(u'\r'))
+            return std::nullopt;
+        if (entry.isDir() || path == manifestPath || path == signaturePath)
+            continue;
+        const std::optional<QByteArray> digest = entry.isFile() ? sha256Hex(entry.filePath()) : std::nullopt;
+        if (!digest)
+            return std::nullopt;
+        lines.insert(path.toUtf8(), *digest + "  " + path.toUtf8() + '\n');
+    }
+    QByteArray text;
+    for (const QByteArray &line : std::as_const(lines))
+        text += line;
+    return text;
+}
+
+void sign(const QString &bundle, const QByteArray &privateKeyPem)
+{
+    const Key key = privateKey(privateKeyPem);
+    if (!key)
+        throw Error(QStringLiteral("the key is not an Ed25519 private key in PEM"));
+    const std::optional<QByteArray> listing = manifest(bundle);
+    if (!listing)
+        throw Error(QStringLiteral("%1 is missing, unreadable, or holds a symbolic link, a special file or a name with a line break").arg(bundle));
+    const QDir root(bundle);
+    if (!root.mkpath(QStringLiteral(".signature")))
+        throw Error(QStringLiteral("cannot create %1").arg(root.filePath(QStringLiteral(".signature"))));
+    DurableFile::writeAtomically(root.filePath(manifestPath), *listing);
+    DurableFile::writeAtomically(root.filePath(signaturePath), signature(key.get(), *listing));
+}
+
+bool verify(const QString &bundle, const QByteArray &publicKeyText)
+{
+    const QDir root(bundle);
+    const Key key = publicKey(publicKeyText);
+    const std::optional<QByteArray> stored = readWhole(root.filePath(manifestPath));
+    const std::optional<QByteArray> storedSignature = readWhole(root.filePath(signaturePath));
+    return key && stored && storedSignature && signatureMatches(key.get(), *stored, *storedSignature)
+           && manifest(bundle) == stored;
+}
+
+} // namespace BundleSignature
