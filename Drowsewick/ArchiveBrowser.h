@@ -1,0 +1,134 @@
+#pragma once
+
+#include "Archive.h"
+
+#include <QAbstractListModel>
+#include <QPersistentModelIndex>
+#include <QStyleOption>
+#include <QStyledItemDelegate>
+#include <QWidget>
+
+#include <memory>
+#include <vector>
+
+class DrowsewickModel;
+class QLabel;
+class QLineEdit;
+class QListView;
+class QStackedWidget;
+class QToolButton;
+
+// Every archived tab that was loaded, and the ones the search keeps, in archive order. Built to
+// stay quick with a million entries: the lower-case texts are made once per load, and a search
+// walks them without making anything per entry.
+class ArchiveListModel : public QAbstractListModel
+{
+    Q_OBJECT
+
+public:
+    enum Role { UrlRole = Qt::UserRole };
+
+    using QAbstractListModel::QAbstractListModel;
+
+    void setTabs(QList<ArchivedTab> tabs);
+    // Keeps the entries whose title, or else address, holds the query, case folded. Spaces count.
+    void setQuery(const QString &query);
+    qsizetype totalCount() const { return m_tabs.size(); }
+
+    int rowCount(const QModelIndex &parent = QModelIndex()) const override;
+    QVariant data(const QModelIndex &index, int role = Qt::DisplayRole) const override;
+
+private:
+    struct LowerCase
+    {
+        QString title;
+        QString url;
+    };
+
+    void filter();
+
+    QList<ArchivedTab> m_tabs;
+    std::vector<LowerCase> m_lowerCase;
+    QString m_lowerQuery;
+    std::vector<int> m_matches;
+};
+
+// Paints every row of the list: the title, the address below it, and a "Reopen" button at the
+// trailing edge. One delegate for all rows, so a row costs no widget.
+class ArchiveRowDelegate : public QStyledItemDelegate
+{
+    Q_OBJECT
+
+public:
+    explicit ArchiveRowDelegate(QAbstractItemView *view);
+
+    void paint(QPainter *painter, const QStyleOptionViewItem &option, const QModelIndex &index) const override;
+    QSize sizeHint(const QStyleOptionViewItem &option, const QModelIndex &index) const override;
+    bool editorEvent(QEvent *event, QAbstractItemModel *model, const QStyleOptionViewItem &option,
+                     const QModelIndex &index) override;
+
+    // Where the button of a row lies, given the row's rectangle.
+    QRect reopenButtonRect(const QRect &row) const;
+
+signals:
+    void reopenRequested(const QModelIndex &index);
+
+private:
+    QStyleOptionButton reopenButton(const QRect &row, bool pressed) const;
+    QSize reopenButtonSize() const;
+
+    QAbstractItemView *m_view;
+    QPersistentModelIndex m_pressed;
+};
+
+// The archive window's content: a search bar, the list of archived tabs, and a footer.
+class ArchiveBrowserView : public QWidget
+{
+    Q_OBJECT
+
+public:
+    explicit ArchiveBrowserView(DrowsewickModel &model, QWidget *parent = nullptr);
+
+    // Reads every archive file again. The search text stays.
+    void reload();
+
+private:
+    QWidget *makeSearchBar();
+    QWidget *makeList();
+    QWidget *makeEmptyState();
+    QWidget *makeFooter();
+    void search(const QString &query);
+    void showEntries();
+    void reopen(const QModelIndex &index);
+
+    DrowsewickModel &m_model;
+    ArchiveListModel *m_entries = nullptr;
+    QLineEdit *m_query = nullptr;
+    QToolButton *m_clear = nullptr;
+    QStackedWidget *m_content = nullptr;
+    QListView *m_list = nullptr;
+    QWidget *m_emptyState = nullptr;
+    QLabel *m_emptyTitle = nullptr;
+    QLabel *m_emptyCaption = nullptr;
+    QLabel *m_count = nullptr;
+};
+
+// Owns the one archive window: made on the first show(), then only hidden and shown again.
+class ArchiveBrowserController
+{
+public:
+    ArchiveBrowserController();
+    ~ArchiveBrowserController();
+
+    // The application's one instance.
+    static ArchiveBrowserController &shared();
+
+    // Brings the window to the front with a fresh read of the archive, making it on first use for
+    // this controller. The window stays on the controller it was made with.
+    void show(DrowsewickModel &model);
+    // The window, once show() has made it.
+    ArchiveBrowserView *window() const { return m_window.get(); }
+
+private:
+    std::unique_ptr<ArchiveBrowserView> m_window;
+};
