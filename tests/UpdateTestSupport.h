@@ -17,11 +17,13 @@ struct ToolRun
 };
 
 // Runs a command to its end; standard output and error together.
-inline ToolRun runTool(const QString &program, const QStringList &arguments, const QString &folder = {})
+inline ToolRun runTool(const QString &program, const QStringList &arguments, const QString &folder = {},
+                       const QProcessEnvironment &environment = QProcessEnvironment::systemEnvironment())
 {
     QProcess process;
     process.setProcessChannelMode(QProcess::MergedChannels);
     process.setWorkingDirectory(folder);
+    process.setProcessEnvironment(environment);
     process.start(program, arguments);
     if (!process.waitForFinished(60'000) || process.exitStatus() != QProcess::NormalExit)
         return {-1, process.readAll() + process.errorString().toUtf8()};
@@ -83,6 +85,18 @@ inline void makeBundle(const QString &path, const QByteArray &label, const QStri
     writeFile(path + QStringLiteral("/drowsewick"), "#!/bin/sh\necho " + label + " > '" + QFile::encodeName(marker) + "'\n", true);
     writeFile(path + QStringLiteral("/safari-standin"), "#!/bin/sh\nexit 0\n", true);
     writeFile(path + QStringLiteral("/resources/notes.txt"), "bundle " + label + "\n");
+}
+
+// The identifier of a process that has ended and been reaped: a swap script waiting for it goes
+// ahead at once.
+inline qint64 endedProcess()
+{
+    QProcess process;
+    process.start(QStringLiteral("true"), QStringList());
+    process.waitForStarted();
+    const qint64 pid = process.processId();
+    process.waitForFinished();
+    return pid;
 }
 
 // The publisher's tool, built next to the tests.
