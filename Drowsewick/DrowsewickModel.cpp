@@ -2,12 +2,16 @@
 
 #include "Archive.h"
 #include "DurableFile.h"
+#include "BuildConfig.h"
 #include "LiveSafariBridge.h"
+#include "SelfUpdater.h"
+#include "platform/AutomationSettings.h"
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QFutureWatcher>
 #include <QLocale>
 #include <QUrl>
 #include <QUuid>
@@ -18,6 +22,7 @@
 namespace {
 
 const QString hasAutoSweptKey = QStringLiteral("nimbrel.drowsewick.hasAutoSwept");
+const QString promptedVersionKey = QStringLiteral("nimbrel.drowsewick.update.promptedVersion");
 constexpr qint64 minimumPollSeconds = 15;
 
 TabTracker loadTracker()
@@ -69,6 +74,11 @@ DrowsewickModel &DrowsewickModel::shared()
         UserDefaults::createForPlatform(),
         Dialogs::createForPlatform(),
         UrlOpener::createForPlatform(),
+        std::make_unique<QNetworkAccessManager>(),
+        QUrl(QString::fromLatin1(BuildConfig::manifestURL)),
+        [](const UpdateInfo &update) { return SelfUpdater::install(update); },
+        [] { QCoreApplication::quit(); },
+        BuildConfig::selfUpdate,
     });
     return *instance;
 }
@@ -104,6 +114,8 @@ void DrowsewickModel::start()
     m_services.notifications->requestPermission();
     tick();
     restartTimer();
+    if (m_services.checksForUpdates)
+        checkForUpdatesOnLaunch();
 }
 
 void DrowsewickModel::restartTimer()
@@ -315,6 +327,106 @@ void DrowsewickModel::openUrl(const QUrl &url)
     m_services.urlOpener->open(url);
 }
 
+void DrowsewickModel::openAutomationSettings()
+{
+    AutomationSettings::show(*m_services.urlOpener, *m_services.dialogs);
+}
+
+void DrowsewickModel::checkForUpdates(std::function<void(std::optional<UpdateInfo>)> done)
+{
+    // The controller is the context: an answer that arrives after it is gone is dropped.
+    Updater::check(m_services.manifest, m_version, *m_services.network, this, std::move(done));
+}
+
+void DrowsewickModel::checkForUpdatesOnLaunch()
+{
+    if (m_didCheck)
+        return;
+    m_didCheck = true;
+    checkForUpdates([this](std::optional<UpdateInfo> update) {
+        setAvailableUpdate(update);
+        // A version the user put off with "Later" is offered in the menu, not in a dialog.
+        if (update && m_services.userDefaults->stringValue(promptedVersionKey) != update->version)
+            promptForUpdate();
+    });
+}
+
+void DrowsewickModel::checkForUpdatesManually()
+{
+    if (m_isUpdating || m_isCheckingForUpdate)
+        return;
+    setCheckingForUpdate(true);
+    checkForUpdates([this](std::optional<UpdateInfo> update) {
+        setCheckingForUpdate(false);
+        setAvailableUpdate(update);
+        if (update) {
+            promptForUpdate();
+            return;
+        }
+        // A failed check looks the same: nothing newer could be found.
+        m_services.dialogs->activateApplication();
+        m_services.dialogs->alert({QStringLiteral("You're up to date"),
+                                   QStringLiteral("Drowsewick ") + m_version + QStringLiteral(" is the latest version."),
+                                   {}});
+    });
+}
+
+void DrowsewickModel::promptForUpdate()
+{
+    if (!m_availableUpdate || m_isUpdating)
+        return;
+    const UpdateInfo update = *m_availableUpdate;
+    m_services.dialogs->activateApplication();
+    const int answer = m_services.dialogs->alert({
+        QStringLiteral("A new version of Drowsewick is available"),
+        QStringLiteral("Drowsewick ") + update.version + QStringLiteral(" is ready to install — you have ") + m_version
+            + QStringLiteral(". The app will update itself and relaunch."),
+        {QStringLiteral("Install"), QStringLiteral("Later")},
+    });
+    if (answer == Dialogs::firstButton)
+        installUpdate();
+    else
+        m_services.userDefaults->setString(promptedVersionKey, update.version);
+}
+
+void DrowsewickModel::installUpdate()
+{
+    if (!m_availableUpdate || m_isUpdating)
+        return;
+    setUpdating(true);
+    auto *watcher = new QFutureWatcher<void>(this);
+    connect(watcher, &QFutureWatcher<void>::finished, this, [this, watcher] {
+        watcher->deleteLater();
+        finishInstall(watcher->future());
+    });
+    watcher->setFuture(m_services.install(*m_availableUpdate));
+}
+
+void DrowsewickModel::finishInstall(QFuture<void> installation)
+{
+    Alert failure{QStringLiteral("Update failed"),
+                  QStringLiteral("Couldn't install the update. Please try again later, or download it from ")
+                      + QString::fromLatin1(BuildConfig::productPageAddress) + u'.',
+                  {}};
+    try {
+        installation.waitForFinished();
+        // The swap script waits for this process to end before it replaces the application.
+        m_services.quit();
+        return;
+    } catch (const SelfUpdater::Failure &error) {
+        if (error.error() == SelfUpdater::UpdateError::readOnlyLocation) {
+            failure.message = QStringLiteral("Move Drowsewick to Applications");
+            failure.informative = QStringLiteral(
+                "Drowsewick is running from a read-only location (like a disk image or the Downloads folder). Drag it "
+                "to your Applications folder, reopen it, then check for updates again.");
+        }
+    } catch (const std::exception &) {
+        // Network, file system or a tool that would not start: the general message.
+    }
+    setUpdating(false);
+    m_services.dialogs->alert(failure);
+}
+
 void DrowsewickModel::setCounts(qint64 tracked, qint64 stale)
 {
     m_trackedCount = tracked;
@@ -333,4 +445,22 @@ void DrowsewickModel::setPermissionDenied(bool denied)
 {
     m_permissionDenied = denied;
     emit permissionDeniedChanged();
+}
+
+void DrowsewickModel::setAvailableUpdate(const std::optional<UpdateInfo> &update)
+{
+    m_availableUpdate = update;
+    emit availableUpdateChanged();
+}
+
+void DrowsewickModel::setCheckingForUpdate(bool checking)
+{
+    m_isCheckingForUpdate = checking;
+    emit isCheckingForUpdateChanged();
+}
+
+void DrowsewickModel::setUpdating(bool updating)
+{
+    m_isUpdating = updating;
+    emit isUpdatingChanged();
 }

@@ -10,9 +10,14 @@
 #include "platform/UrlOpener.h"
 #include "platform/UserDefaults.h"
 
+#include <QFuture>
+#include <QNetworkAccessManager>
 #include <QObject>
 #include <QPointer>
 #include <QTimer>
+#include <QUrl>
+
+#include <functional>
 
 #include <memory>
 #include <optional>
@@ -40,6 +45,13 @@ public:
         std::unique_ptr<UserDefaults> userDefaults;
         std::unique_ptr<Dialogs> dialogs;
         std::unique_ptr<UrlOpener> urlOpener;
+        // Updates: where the manifest is, how it is fetched, how an update is installed, and
+        // how the application ends so that the installed update can take its place.
+        std::unique_ptr<QNetworkAccessManager> network;
+        QUrl manifest;
+        std::function<QFuture<void>(const UpdateInfo &)> install;
+        std::function<void()> quit;
+        bool checksForUpdates = true;
     };
 
     explicit DrowsewickModel(Services services, QObject *parent = nullptr);
@@ -80,6 +92,12 @@ public:
     // Creates the archive folder if it is missing (a failure is ignored) and shows it.
     void openArchiveFolder();
     void openUrl(const QUrl &url);
+    void openAutomationSettings();
+
+    void checkForUpdatesOnLaunch();
+    void checkForUpdatesManually();
+    void promptForUpdate();
+    void installUpdate();
 
     static QString trackerPath();
 
@@ -109,6 +127,11 @@ private:
     void setCounts(qint64 tracked, qint64 stale);
     void setLastSweepSummary(const QString &summary);
     void setPermissionDenied(bool denied);
+    void setAvailableUpdate(const std::optional<UpdateInfo> &update);
+    void setCheckingForUpdate(bool checking);
+    void setUpdating(bool updating);
+    void checkForUpdates(std::function<void(std::optional<UpdateInfo>)> done);
+    void finishInstall(QFuture<void> installation);
 
     Services m_services;
     qint64 m_trackedCount = 0;

@@ -116,6 +116,12 @@ struct ModelHarness
     QStringList unarchivedCloses;
     ScriptedDialogs::Script dialogs;
     QList<QUrl> openedUrls;
+    // Where the manifest is looked for: nothing listens there unless a test starts a server.
+    QUrl manifest = QUrl(QStringLiteral("https://127.0.0.1:9/drowsewick/latest.json"));
+    std::function<QFuture<void>(const UpdateInfo &)> install;
+    QList<UpdateInfo> installed;
+    int quits = 0;
+    QNetworkAccessManager *network = nullptr;
     std::unique_ptr<DrowsewickModel> model;
 
     ModelHarness() { makeModel(); }
@@ -124,6 +130,8 @@ struct ModelHarness
     void makeModel()
     {
         model.reset();
+        auto ownNetwork = std::make_unique<QNetworkAccessManager>();
+        network = ownNetwork.get();
         model = std::make_unique<DrowsewickModel>(DrowsewickModel::Services{
             std::make_unique<ArchiveFirstBridge>([this] { return model->settings().archiveFolder(); }, &unarchivedCloses),
             std::make_unique<FakeClock>(&now),
@@ -131,6 +139,14 @@ struct ModelHarness
             UserDefaults::createForPlatform(),
             std::make_unique<ScriptedDialogs>(&dialogs),
             std::make_unique<RecordingUrlOpener>(&openedUrls),
+            std::move(ownNetwork),
+            manifest,
+            [this](const UpdateInfo &update) {
+                installed.append(update);
+                return install ? install(update) : QtFuture::makeReadyFuture();
+            },
+            [this] { ++quits; },
+            true,
         });
     }
 

@@ -32,3 +32,7 @@ std::unique_ptr<NotificationPoster> NotificationPoster::createForPlatform()
 {
     return std::make_unique<FreedesktopNotificationPoster>();
 }
+
+void NotificationPoster::useTrayIcon(QSystemTrayIcon *)
+{
+}

@@ -4,6 +4,8 @@
 
 #include <memory>
 
+class QSystemTrayIcon;
+
 // Desktop notifications: the platform's notification centre or the freedesktop service.
 class NotificationPoster
 {
@@ -15,4 +17,7 @@ public:
     virtual void post(const QString &identifier, const QString &title, const QString &body) = 0;
 
     static std::unique_ptr<NotificationPoster> createForPlatform();
+    // Where notifications are posted through the menu-bar item, the application hands it over
+    // once it exists; elsewhere this does nothing.
+    static void useTrayIcon(QSystemTrayIcon *icon);
 };

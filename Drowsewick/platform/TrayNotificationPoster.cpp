@@ -1,5 +1,4 @@
 #include "NotificationPoster.h"
-#include "TrayNotificationPoster.h"
 
 #include <QPointer>
 #include <QSystemTrayIcon>
@@ -27,7 +26,7 @@ public:
 
 } // namespace
 
-void TrayNotifications::useTrayIcon(QSystemTrayIcon *icon)
+void NotificationPoster::useTrayIcon(QSystemTrayIcon *icon)
 {
     trayIcon() = icon;
 }

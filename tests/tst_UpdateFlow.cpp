@@ -1,0 +1,206 @@
+#include "LocalHttpsServer.h"
+#include "ModelHarness.h"
+#include "SelfUpdater.h"
+#include "TestEnvironment.h"
+
+#include <QApplication>
+#include <QPromise>
+
+namespace {
+
+const QString manifestPath = QStringLiteral("/drowsewick/latest.json");
+const QString offerMessage = QStringLiteral("A new version of Drowsewick is available");
+
+QByteArray manifestFor(const char *version)
+{
+    return QByteArray("{\"version\":\"") + version + "\",\"url\":\"https://127.0.0.1/Drowsewick.zip\",\"notes\":\"n\"}";
+}
+
+QFuture<void> failedInstall(const QException &error)
+{
+    QPromise<void> promise;
+    promise.start();
+    promise.setException(error);
+    promise.finish();
+    return promise.future();
+}
+
+} // namespace
+
+class TestUpdateFlow : public QObject
+{
+    Q_OBJECT
+
+    LocalHttpsServer m_server;
+
+    // A controller whose update host is the local server, trusted, offering `version`.
+    std::unique_ptr<ModelHarness> harnessOffering(const char *version)
+    {
+        m_server.answer(manifestPath, 200, manifestFor(version));
+        auto h = std::make_unique<ModelHarness>();
+        h->manifest = m_server.url(manifestPath);
+        h->makeModel();
+        m_server.trustOn(*h->network);
+        return h;
+    }
+
+    static void setPutOff(const QString &version)
+    {
+        UserDefaults::createForPlatform()->setString(QStringLiteral("nimbrel.drowsewick.update.promptedVersion"), version);
+    }
+
+    static std::optional<QString> putOff()
+    {
+        return UserDefaults::createForPlatform()->stringValue(QStringLiteral("nimbrel.drowsewick.update.promptedVersion"));
+    }
+
+private slots:
+    void initTestCase() { QVERIFY2(m_server.isListening(), "no local HTTPS server"); }
+    void init()
+    {
+        QFile::remove(QDir::homePath() + QStringLiteral("/.config/nimbrel/drowsewick.conf"));
+        StandinControl::setWindows({});
+    }
+
+    void theLaunchCheckOffersANewVersionUnlessPutOff_data()
+    {
+        QTest::addColumn<QString>("putOffVersion");
+        QTest::addColumn<bool>("offered");
+        QTest::newRow("nothing put off") << QString() << true;
+        QTest::newRow("this version put off") << "2.0" << false;
+        QTest::newRow("an older version put off") << "1.5" << true;
+    }
+    void theLaunchCheckOffersANewVersionUnlessPutOff()
+    {
+        QFETCH(QString, putOffVersion);
+        QFETCH(bool, offered);
+        if (!putOffVersion.isEmpty())
+            setPutOff(putOffVersion);
+        auto h = harnessOffering("2.0");
+        h->dialogs.answers.enqueue(Dialogs::firstButton + 1); // "Later"
+        h->model->start();
+        QTRY_VERIFY(h->model->availableUpdate().has_value());
+        QCOMPARE(h->model->availableUpdate()->version, QStringLiteral("2.0"));
+        QCOMPARE(h->model->availableUpdate()->notes, QStringLiteral("n"));
+        QCOMPARE(h->dialogs.shown.size(), offered ? 1 : 0);
+        if (offered) {
+            const Alert &offer = h->dialogs.shown.first();
+            QCOMPARE(offer.message, offerMessage);
+            QCOMPARE(offer.informative, QStringLiteral("Drowsewick 2.0 is ready to install — you have 1.0. "
+                                                       "The app will update itself and relaunch."));
+            QCOMPARE(offer.buttons, (QStringList{"Install", "Later"}));
+            QCOMPARE(putOff(), QStringLiteral("2.0"));
+        }
+        QVERIFY(!h->model->isCheckingForUpdate());
+    }
+
+    void theLaunchCheckRunsOnceAndSilently()
+    {
+        auto h = std::make_unique<ModelHarness>(); // no server: offline
+        h->model->start();
+        h->model->start();
+        QTest::qWait(300);
+        QVERIFY(!h->model->availableUpdate());
+        QVERIFY(h->dialogs.shown.isEmpty());
+
+        auto online = harnessOffering("2.0");
+        const int before = m_server.requestCount();
+        online->dialogs.answers.enqueue(Dialogs::firstButton + 1);
+        online->model->start();
+        online->model->start();
+        QTRY_VERIFY(online->model->availableUpdate().has_value());
+        QTest::qWait(100);
+        QCOMPARE(m_server.requestCount() - before, 1);
+    }
+
+    void aManualCheckAlwaysAnswers()
+    {
+        setPutOff(QStringLiteral("2.0"));
+        auto h = harnessOffering("2.0");
+        h->dialogs.answers.enqueue(Dialogs::firstButton + 1);
+        const int before = m_server.requestCount();
+        h->model->checkForUpdatesManually();
+        QVERIFY(h->model->isCheckingForUpdate());
+        h->model->checkForUpdatesManually(); // dropped while the first runs
+        QTRY_VERIFY(!h->model->isCheckingForUpdate());
+        QCOMPARE(m_server.requestCount() - before, 1);
+        QCOMPARE(h->dialogs.shown.size(), 1); // offered although put off
+        QCOMPARE(h->dialogs.shown.first().message, offerMessage);
+
+        m_server.answer(manifestPath, 200, manifestFor("1.0"));
+        h->model->checkForUpdatesManually();
+        QTRY_VERIFY(!h->model->isCheckingForUpdate());
+        QVERIFY(!h->model->availableUpdate());
+        QCOMPARE(h->dialogs.shown.size(), 2);
+        QCOMPARE(h->dialogs.shown.last().message, QStringLiteral("You're up to date"));
+        QCOMPARE(h->dialogs.shown.last().informative, QStringLiteral("Drowsewick 1.0 is the latest version."));
+        QVERIFY(h->dialogs.shown.last().buttons.isEmpty());
+    }
+
+    void installingQuitsOnlyOnSuccess()
+    {
+        auto h = harnessOffering("2.0");
+        h->dialogs.answers.enqueue(Dialogs::firstButton); // "Install"
+        h->model->checkForUpdatesManually();
+        QTRY_COMPARE(h->quits, 1);
+        QVERIFY(h->model->isUpdating());
+        QCOMPARE(h->installed.size(), 1);
+        QCOMPARE(h->installed.first().downloadURL, QUrl(QStringLiteral("https://127.0.0.1/Drowsewick.zip")));
+        QVERIFY(!putOff());
+        // While installing, nothing else starts.
+        h->model->installUpdate();
+        h->model->promptForUpdate();
+        h->model->checkForUpdatesManually();
+        QCOMPARE(h->installed.size(), 1);
+        QCOMPARE(h->dialogs.shown.size(), 1);
+        QVERIFY(!h->model->isCheckingForUpdate());
+    }
+
+    void aFailedInstallSaysWhy_data()
+    {
+        QTest::addColumn<int>("error"); // -1: an error of the system
+        QTest::addColumn<QString>("message");
+        QTest::addColumn<QString>("informative");
+        const QString failed = QStringLiteral("Couldn't install the update. Please try again later, or download it from "
+                                              "apps.nimbrel.example/drowsewick.");
+        QTest::newRow("read-only location") << int(SelfUpdater::UpdateError::readOnlyLocation)
+                                            << "Move Drowsewick to Applications"
+                                            << "Drowsewick is running from a read-only location (like a disk image or the "
+                                               "Downloads folder). Drag it to your Applications folder, reopen it, then "
+                                               "check for updates again.";
+        QTest::newRow("download") << int(SelfUpdater::UpdateError::download) << "Update failed" << failed;
+        QTest::newRow("signature") << int(SelfUpdater::UpdateError::badSignature) << "Update failed" << failed;
+        QTest::newRow("system") << -1 << "Update failed" << failed;
+    }
+    void aFailedInstallSaysWhy()
+    {
+        QFETCH(int, error);
+        QFETCH(QString, message);
+        QFETCH(QString, informative);
+        auto h = harnessOffering("2.0");
+        h->install = [error](const UpdateInfo &) {
+            return error < 0 ? failedInstall(SelfUpdater::PlatformFailure(QStringLiteral("no space left")))
+                             : failedInstall(SelfUpdater::Failure(SelfUpdater::UpdateError(error)));
+        };
+        h->dialogs.answers.enqueue(Dialogs::firstButton);
+        h->model->checkForUpdatesManually();
+        QTRY_COMPARE(h->dialogs.shown.size(), 2);
+        QVERIFY(!h->model->isUpdating());
+        QCOMPARE(h->quits, 0);
+        QCOMPARE(h->dialogs.shown.last().message, message);
+        QCOMPARE(h->dialogs.shown.last().informative, informative);
+        QVERIFY(h->model->availableUpdate().has_value()); // can be tried again
+    }
+
+    void promptingWithoutAnUpdateDoesNothing()
+    {
+        ModelHarness h;
+        h.model->promptForUpdate();
+        h.model->installUpdate();
+        QVERIFY(h.dialogs.shown.isEmpty());
+        QVERIFY(h.installed.isEmpty());
+    }
+};
+
+DROWSEWICK_TEST_MAIN(TestUpdateFlow, QApplication)
+#include "tst_UpdateFlow.moc"
