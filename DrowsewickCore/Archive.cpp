@@ -33,20 +33,6 @@ QString entryLine(const SafariTab &tab, const QString &suffix)
     return QStringLiteral("- [") + cleanTitle(tab) + QStringLiteral("](") + tab.url() + u')' + suffix + u'\n';
 }
 
-class OpenFile
-{
-public:
-    explicit OpenFile(int fd) : fd(fd) {}
-    ~OpenFile()
-    {
-        if (fd >= 0)
-            ::close(fd);
-    }
-    OpenFile(const OpenFile &) = delete;
-    OpenFile &operator=(const OpenFile &) = delete;
-    const int fd;
-};
-
 // Whether the file's last byte is something other than a line feed: a tail torn by a crash,
 // or a line a user typed without ending it.
 bool endsMidLine(int fd, off_t size)
@@ -66,7 +52,7 @@ void appendDurably(const QString &path, const QString &day, const QString &lines
         fd = ::open(native.constData(), O_RDWR | O_APPEND | O_CLOEXEC);
     if (fd < 0)
         throw FileSystemError::fromErrno(QStringLiteral("Cannot open"), path);
-    OpenFile file(fd);
+    const DurableFile::Descriptor file(fd);
 
     struct stat info {};
     if (::fstat(fd, &info) != 0)
@@ -199,10 +185,10 @@ QString saveSnapshot(const QList<SafariTab> &tabs, const QString &folder, const 
     const QString stem = QDir(folder).filePath(QStringLiteral("all-tabs-") + stampText(now));
     for (int attempt = 1;; ++attempt) {
         const QString path = stem + (attempt == 1 ? QString() : u'_' + QString::number(attempt)) + QStringLiteral(".md");
-        const OpenFile file(createExclusive(path));
-        if (file.fd < 0)
+        const DurableFile::Descriptor file(createExclusive(path));
+        if (file.get() < 0)
             continue;
-        if (!DurableFile::writeAll(file.fd, bytes.constData(), bytes.size()) || !DurableFile::syncDescriptor(file.fd)) {
+        if (!DurableFile::writeAll(file.get(), bytes.constData(), bytes.size()) || !DurableFile::syncDescriptor(file.get())) {
             const FileSystemError error = FileSystemError::fromErrno(QStringLiteral("Cannot write"), path);
             ::unlink(QFile::encodeName(path).constData());
             throw error;

@@ -18,35 +18,25 @@ namespace DurableFile {
 
 namespace {
 
-class Descriptor
-{
-public:
-    explicit Descriptor(int fd) : m_fd(fd) {}
-    ~Descriptor()
-    {
-        if (m_fd >= 0)
-            ::close(m_fd);
-    }
-    Descriptor(const Descriptor &) = delete;
-    Descriptor &operator=(const Descriptor &) = delete;
-    int get() const { return m_fd; }
-    bool closeChecked()
-    {
-        const int fd = m_fd;
-        m_fd = -1;
-        return ::close(fd) == 0;
-    }
-
-private:
-    int m_fd;
-};
-
 QByteArray native(const QString &path)
 {
     return QFile::encodeName(path);
 }
 
 } // namespace
+
+Descriptor::~Descriptor()
+{
+    if (m_fd >= 0)
+        ::close(m_fd);
+}
+
+bool Descriptor::closeChecked()
+{
+    const int fd = m_fd;
+    m_fd = -1;
+    return ::close(fd) == 0;
+}
 
 bool syncDescriptor(int fd)
 {

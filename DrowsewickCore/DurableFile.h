@@ -17,6 +17,22 @@ public:
 // caller goes on.
 namespace DurableFile {
 
+// An open file descriptor, closed when it goes out of scope.
+class Descriptor
+{
+public:
+    explicit Descriptor(int fd) : m_fd(fd) {}
+    ~Descriptor();
+    Descriptor(const Descriptor &) = delete;
+    Descriptor &operator=(const Descriptor &) = delete;
+    int get() const { return m_fd; }
+    // Closes now and tells whether the system accepted it (a late write error shows up here).
+    bool closeChecked();
+
+private:
+    int m_fd;
+};
+
 // Replaces the file whole: a temporary file beside it, flushed, then renamed over it. A failure
 // leaves the old contents in place.
 void writeAtomically(const QString &path, const QByteArray &bytes);

@@ -63,41 +63,26 @@ QString snapshot()
 
 CloseScriptFrame closeFrame(bool considerCase)
 {
-    if (considerCase) {
-        return {
-            u"tell application \"Safari\"\n"
-            u"  repeat with w in windows\n"
-            u"    if (id of w) is "_qs,
-            u" then\n"
-            u"      considering case\n"
-            u"        repeat with t in tabs of w\n"
-            u"          if (URL of t) is \""_qs,
-            u"\" then\n"
-            u"            close t\n"
-            u"            return\n"
-            u"          end if\n"
-            u"        end repeat\n"
-            u"      end considering\n"
-            u"    end if\n"
-            u"  end repeat\n"
-            u"end tell"_qs,
-        };
-    }
+    // Without "considering case" the inner lines stand two spaces further left.
+    const QString inner = considerCase ? QStringLiteral("  ") : QString();
+    const auto lines = [&inner](std::initializer_list<QStringView> innerLines) {
+        QString text;
+        for (QStringView line : innerLines) {
+            text += u'\n';
+            text += inner;
+            text += line;
+        }
+        return text;
+    };
+    const QString considering = considerCase ? QStringLiteral("\n      considering case") : QString();
+    const QString endConsidering = considerCase ? QStringLiteral("\n      end considering") : QString();
     return {
-        u"tell application \"Safari\"\n"
-        u"  repeat with w in windows\n"
-        u"    if (id of w) is "_qs,
-        u" then\n"
-        u"      repeat with t in tabs of w\n"
-        u"        if (URL of t) is \""_qs,
-        u"\" then\n"
-        u"          close t\n"
-        u"          return\n"
-        u"        end if\n"
-        u"      end repeat\n"
-        u"    end if\n"
-        u"  end repeat\n"
-        u"end tell"_qs,
+        QStringLiteral("tell application \"Safari\"\n  repeat with w in windows\n    if (id of w) is "),
+        QStringLiteral(" then") + considering
+            + lines({u"      repeat with t in tabs of w", u"        if (URL of t) is \""}),
+        QStringLiteral("\" then")
+            + lines({u"          close t", u"          return", u"        end if", u"      end repeat"}) + endConsidering
+            + QStringLiteral("\n    end if\n  end repeat\nend tell"),
     };
 }
 

@@ -1,30 +1,20 @@
 #pragma once
 
-#include "SafariEngine.h"
+#include "StandinHarness.h"
 
 #include <QDir>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QStandardPaths>
 #include <QTest>
 
-// Sets up and inspects the stand-in Safari of this test's HOME: its state file and its log.
+// Sets up and inspects the stand-in Safari of this test's HOME in terms of windows and tabs.
 namespace StandinControl {
 
-inline QString folder()
-{
-    const QByteArray state = qgetenv("XDG_STATE_HOME");
-    return (state.isEmpty() ? QDir::homePath() + QStringLiteral("/.local/state") : QFile::decodeName(state))
-        + QStringLiteral("/safari-standin");
-}
-
-inline SafariEngine engine()
-{
-    const QString standin = QStringLiteral(SAFARI_STANDIN_PATH);
-    return {.script = {standin, {}}, .runningCheck = {standin, {QStringLiteral("running")}}};
-}
+using Standin::engine;
+using Standin::folder;
+using Standin::log;
 
 struct Tab
 {
@@ -42,10 +32,7 @@ struct Window
 
 inline void writeState(const QJsonObject &state)
 {
-    QDir().mkpath(folder());
-    QFile file(folder() + QStringLiteral("/state.json"));
-    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    file.write(QJsonDocument(state).toJson());
+    Standin::writeState(QJsonDocument(state).toJson());
 }
 
 inline void setWindows(const QList<Window> &windows, QJsonObject extra = {})
@@ -63,28 +50,16 @@ inline void setWindows(const QList<Window> &windows, QJsonObject extra = {})
 
 inline QJsonObject state()
 {
-    QFile file(folder() + QStringLiteral("/state.json"));
-    if (!file.open(QIODevice::ReadOnly))
-        return {};
-    return QJsonDocument::fromJson(file.readAll()).object();
+    return QJsonDocument::fromJson(Standin::stateBytes()).object();
 }
 
 // The addresses of every open tab, window by window.
 inline QStringList openUrls()
 {
     QStringList urls;
-    for (const QJsonValue &window : state().value(QLatin1String("windows")).toArray())
-        for (const QJsonValue &tab : window.toObject().value(QLatin1String("tabs")).toArray())
-            urls.append(tab.toObject().value(QLatin1String("url")).toString());
+    for (const QJsonValue &window : Standin::windows())
+        urls += Standin::urlsOf(window.toObject());
     return urls;
-}
-
-inline QStringList log()
-{
-    QFile file(folder() + QStringLiteral("/ops.log"));
-    if (!file.open(QIODevice::ReadOnly))
-        return {};
-    return QString::fromUtf8(file.readAll()).split(u'\n', Qt::SkipEmptyParts);
 }
 
 inline void clearLog()
