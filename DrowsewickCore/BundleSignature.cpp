@@ -124,12 +124,13 @@ bool signatureMatches(EVP_PKEY *key, const QByteArray &data, const QByteArray &s
 
 std::optional<QByteArray> manifest(const QString &bundle)
 {
-    const QDir root(bundle);
+    // Absolute, so that the listed paths do not depend on how the bundle was named.
+    const QDir root(QFileInfo(bundle).absoluteFilePath());
     if (!root.exists())
         return std::nullopt;
     // Keyed by the path's bytes, so the order does not depend on the locale.
     QMap<QByteArray, QByteArray> lines;
-    QDirIterator entries(bundle, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+    QDirIterator entries(root.path(), QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
                          QDirIterator::Subdirectories);
     while (entries.hasNext()) {
         const QFileInfo entry = entries.nextFileInfo();

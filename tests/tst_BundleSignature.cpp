@@ -98,6 +98,15 @@ private slots:
         QCOMPARE(BundleSignature::verify(m_bundle, key), valid);
     }
 
+    void bundleNamedRelatively()
+    {
+        const ToolRun signing = runTool(QCoreApplication::applicationDirPath() + QStringLiteral("/sign-bundle"),
+                                        {QStringLiteral("Drowsewick.app"), m_publisher.privateKeyPath}, m_root.path());
+        QVERIFY2(signing.exitCode == 0, signing.output.constData());
+        QVERIFY(BundleSignature::verify(m_bundle, m_publisher.publicKey));
+        QVERIFY(readFile(path(".signature/manifest")).contains("  resources/notes.txt\n"));
+    }
+
     void refusesToSignWhatItCannotVerify()
     {
         QFile::link(QStringLiteral("/etc"), path("etc"));
