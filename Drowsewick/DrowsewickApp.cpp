@@ -151,7 +151,11 @@ void DrowsewickApp::buildMenu()
 
 void DrowsewickApp::refresh()
 {
-    const MenuState state = MenuState::of(MenuInputs::of(m_model, m_selfUpdate));
+    showState(MenuState::of(MenuInputs::of(m_model, m_selfUpdate)));
+}
+
+void DrowsewickApp::showState(const MenuState &state)
+{
     m_status->setText(state.statusLine);
     m_allowAccess->setVisible(state.allowAccessVisible);
     m_pause->setChecked(state.paused);

@@ -59,6 +59,8 @@ public:
     // Whether the desktop shows the menu-bar item; without one the program polls all the same.
     bool hasTrayIcon() const { return m_tray != nullptr; }
     void showSettings();
+    // Draws the menu for the given state; the controller's changes redraw it again.
+    void showState(const MenuState &state);
 
 private:
     void buildMenu();
