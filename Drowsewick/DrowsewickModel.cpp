@@ -46,6 +46,17 @@ int pollIntervalMilliseconds(qint64 pollSeconds)
     return int(seconds * 1000);
 }
 
+// The archive writes an address unchanged, so one that holds a line feed would break its line:
+// the tab could never be read back, and the rest of the address could pass for an entry of its
+// own. Such a tab is neither archived nor closed.
+QList<SafariTab> fittingOnOneLine(const QList<SafariTab> &tabs)
+{
+    QList<SafariTab> fitting;
+    std::copy_if(tabs.cbegin(), tabs.cend(), std::back_inserter(fitting),
+                 [](const SafariTab &tab) { return !tab.url().contains(u'\n'); });
+    return fitting;
+}
+
 QString plural(qint64 count, const QString &word)
 {
     return QString::number(count) + u' ' + word + (count == 1 ? QString() : QStringLiteral("s"));
@@ -214,18 +225,27 @@ void DrowsewickModel::sweep(const QList<SafariTab> &tabs, SweepMode mode)
         setLastSweepSummary(QStringLiteral("Nothing idle to sweep."));
         return;
     }
-    try {
-        Archive::append(tabs, m_settings.archiveFolder(), m_services.clock->now());
-    } catch (const FileSystemError &) {
+    const QList<SafariTab> archivable = fittingOnOneLine(tabs);
+    if (archivable.isEmpty() || !appendToArchive(archivable)) {
         setLastSweepSummary(QStringLiteral("Couldn't save the archive — tabs left open."));
         return;
     }
-    closeArchived(tabs);
+    closeArchived(archivable);
     const QString time = QLocale().toString(m_services.clock->now().toLocalTime(), QStringLiteral("HH:mm"));
-    setLastSweepSummary(QStringLiteral("Swept ") + plural(tabs.size(), QStringLiteral("tab")) + QStringLiteral(" · ") + time);
+    setLastSweepSummary(QStringLiteral("Swept ") + plural(archivable.size(), QStringLiteral("tab")) + QStringLiteral(" · ") + time);
     if (mode == SweepMode::automatic)
-        notifyAutoSweep(tabs.size());
+        notifyAutoSweep(archivable.size());
     poll(FollowUp::countOnly);
+}
+
+bool DrowsewickModel::appendToArchive(const QList<SafariTab> &tabs) const
+{
+    try {
+        Archive::append(tabs, m_settings.archiveFolder(), m_services.clock->now());
+        return true;
+    } catch (const FileSystemError &) {
+        return false;
+    }
 }
 
 void DrowsewickModel::closeArchived(const QList<SafariTab> &tabs)

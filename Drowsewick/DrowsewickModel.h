@@ -118,6 +118,7 @@ private:
 
     void poll(FollowUp followUp);
     void sweep(const QList<SafariTab> &tabs, SweepMode mode);
+    bool appendToArchive(const QList<SafariTab> &tabs) const;
     void closeArchived(const QList<SafariTab> &tabs);
     void notifyAutoSweep(qint64 count);
     QList<SafariTab> notYetArchived(const QList<SafariTab> &tabs) const;
