@@ -4,6 +4,7 @@
 #include "Appearance.h"
 #include "BuildConfig.h"
 #include "DrowsewickModel.h"
+#include "platform/LoginItem.h"
 
 #include <QCheckBox>
 #include <QGroupBox>
@@ -32,6 +33,7 @@ const QString daysAfter = QStringLiteral(" days");
 const QString intervalBefore = QStringLiteral("Check Safari every ");
 const QString intervalAfter = QStringLiteral(" min");
 const QString pause = QStringLiteral("Pause sweeping");
+const QString openAtLogin = QStringLiteral("Open at login");
 const QString neverSweep = QStringLiteral("Never sweep");
 const QString neverSweepHelp =
     QStringLiteral("Tabs whose address contains one of these are never swept. A bare domain protects the whole site.");
@@ -270,11 +272,19 @@ QWidget *SettingsView::makeSweepingSection()
     m_pause->setObjectName(QStringLiteral("pauseSwitch"));
     // Only what the user clicks is written, never what the window shows.
     connect(m_pause, &QCheckBox::clicked, this, [this](bool paused) { m_model.setPaused(paused); });
+    m_openAtLogin = new QCheckBox(Text::openAtLogin);
+    m_openAtLogin->setObjectName(QStringLiteral("openAtLoginSwitch"));
+    // The switch shows what is in place afterwards, so a refused write leaves it as it was.
+    connect(m_openAtLogin, &QCheckBox::clicked, this, [this](bool open) {
+        LoginItem::setEnabled(open);
+        showOpenAtLogin();
+    });
 
     auto *rows = new QVBoxLayout;
     rows->addWidget(m_days);
     rows->addWidget(m_interval);
     rows->addWidget(m_pause);
+    rows->addWidget(m_openAtLogin);
     return makeSection(Text::sweeping, rows);
 }
 
@@ -361,6 +371,19 @@ void SettingsView::showSettings()
     m_pause->setChecked(settings.paused);
     showPatterns(settings.neverSweep);
     m_folder->setFullText(settings.archiveFolder());
+}
+
+// The login item can change behind the app's back (the system's own settings), so it is read again
+// whenever the window comes up.
+void SettingsView::showEvent(QShowEvent *event)
+{
+    QWidget::showEvent(event);
+    showOpenAtLogin();
+}
+
+void SettingsView::showOpenAtLogin()
+{
+    m_openAtLogin->setChecked(LoginItem::isEnabled());
 }
 
 void SettingsView::showPatterns(QStringList patterns)

@@ -45,6 +45,9 @@ class SettingsView : public QWidget
 public:
     explicit SettingsView(DrowsewickModel &model, QWidget *parent = nullptr);
 
+protected:
+    void showEvent(QShowEvent *event) override;
+
 private:
     class Stepper;
     class PathLabel;
@@ -57,6 +60,7 @@ private:
     QWidget *makePatternRow(const QString &pattern);
 
     void showSettings();
+    void showOpenAtLogin();
     void showPatterns(QStringList patterns);
     void setDays(qint64 days);
     void setIntervalMinutes(qint64 minutes);
@@ -65,6 +69,7 @@ private:
     Stepper *m_days = nullptr;
     Stepper *m_interval = nullptr;
     QCheckBox *m_pause = nullptr;
+    QCheckBox *m_openAtLogin = nullptr;
     QScrollArea *m_patternList = nullptr;
     QVBoxLayout *m_patternRows = nullptr;
     QStringList m_shownPatterns;
