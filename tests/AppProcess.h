@@ -1,0 +1,86 @@
+#pragma once
+
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QThread>
+
+#include <csignal>
+#include <unistd.h>
+
+// The real drowsewick executable (its path comes from the build), run in this test's HOME on the
+// offscreen platform. It leads a process group of its own, so that the engines it started can be
+// waited for once it is gone.
+class AppProcess
+{
+public:
+    AppProcess()
+    {
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        m_process.setProcessEnvironment(environment);
+        m_process.setProgram(QStringLiteral(DROWSEWICK_PATH));
+        m_process.setStandardOutputFile(QProcess::nullDevice());
+        m_process.setStandardErrorFile(QDir::homePath() + QStringLiteral("/drowsewick.stderr"), QIODevice::Append);
+        m_process.setChildProcessModifier([] { ::setpgid(0, 0); });
+    }
+    ~AppProcess() { kill(); }
+    AppProcess(const AppProcess &) = delete;
+    AppProcess &operator=(const AppProcess &) = delete;
+
+    bool start()
+    {
+        m_process.start();
+        const bool started = m_process.waitForStarted();
+        m_pid = m_process.processId();
+        return started;
+    }
+
+    qint64 pid() const { return m_pid; }
+
+    // Whether it has ended of its own accord.
+    bool hasEnded() { return m_process.state() == QProcess::NotRunning || m_process.waitForFinished(0); }
+    int exitCode() const { return m_process.exitCode(); }
+
+    // Ends it at once, as a crash would, and waits until every engine it started has finished
+    // too, so that Safari's state no longer changes.
+    void kill()
+    {
+        if (m_process.state() == QProcess::NotRunning)
+            return;
+        ::kill(pid_t(m_pid), SIGKILL);
+        m_process.waitForFinished(-1);
+        const QDeadlineTimer deadline(60000);
+        while (livingMembers(m_pid) > 0 && !deadline.hasExpired())
+            QThread::msleep(5);
+    }
+
+    // The process named in the single-instance lock, 0 when there is none.
+    static qint64 lockHolder()
+    {
+        QFile lock(qEnvironmentVariable("XDG_RUNTIME_DIR") + QStringLiteral("/drowsewick.lock"));
+        return lock.open(QIODevice::ReadOnly) ? lock.readLine().trimmed().toLongLong() : 0;
+    }
+
+private:
+    // Processes of the group that are still running; a zombie has ended, whoever reaps it.
+    static int livingMembers(qint64 group)
+    {
+        int count = 0;
+        for (const QString &entry : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+            QFile stat(QStringLiteral("/proc/%1/stat").arg(entry));
+            if (!stat.open(QIODevice::ReadOnly))
+                continue;
+            // "pid (name) state ppid group …"; the name may hold spaces and parentheses.
+            const QByteArray line = stat.readAll();
+            const QList<QByteArray> fields = line.mid(line.lastIndexOf(')') + 2).split(' ');
+            if (fields.size() > 2 && fields[2].toLongLong() == group && fields[0] != "Z")
+                ++count;
+        }
+        return count;
+    }
+
+    QProcess m_process;
+    qint64 m_pid = 0;
+};
