@@ -1,0 +1,55 @@
+#pragma once
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+
+// A broken promise ends the run the way a crash does, so libFuzzer keeps the input.
+#define FUZZ_CHECK(condition)                                                                 \
+    do {                                                                                      \
+        if (!(condition)) {                                                                   \
+            std::fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, __LINE__, #condition); \
+            std::abort();                                                                     \
+        }                                                                                     \
+    } while (false)
+
+namespace Fuzz {
+
+inline QByteArray bytes(const uint8_t *data, size_t size)
+{
+    return QByteArray(reinterpret_cast<const char *>(data), qsizetype(size));
+}
+
+inline QString text(const uint8_t *data, size_t size)
+{
+    return QString::fromUtf8(reinterpret_cast<const char *>(data), qsizetype(size));
+}
+
+// The input cut at its NUL bytes into `count` texts; missing ones are empty, and the last one
+// keeps any further NUL bytes.
+inline QStringList texts(const uint8_t *data, size_t size, int count)
+{
+    QList<QByteArray> pieces = bytes(data, size).split('\0');
+    while (pieces.size() > count)
+        pieces[count - 1] += '\0' + pieces.takeAt(count);
+    QStringList result;
+    for (const QByteArray &piece : pieces)
+        result.append(QString::fromUtf8(piece));
+    while (result.size() < count)
+        result.append(QString());
+    return result;
+}
+
+// Whether a text comes back unchanged through UTF-8, as every file stores it; a lone surrogate
+// does not.
+inline bool survivesUtf8(const QString &text)
+{
+    return QString::fromUtf8(text.toUtf8()) == text;
+}
+
+} // namespace Fuzz
