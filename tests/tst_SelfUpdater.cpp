@@ -248,6 +248,8 @@ private slots:
         QTest::newRow("parent folder") << "parent";
         QTest::newRow("absolute name") << "absolute";
         QTest::newRow("symbolic link leading out") << "link";
+        QTest::newRow("symbolic link alone") << "lone link";
+        QTest::newRow("parent folder deeper in the name") << "deeper";
         QTest::newRow("backslash") << "backslash";
     }
     void entriesLeadingOutAreRefused()
@@ -269,6 +271,11 @@ private slots:
             QFile::link(outside, staging + QStringLiteral("/Drowsewick.app/link"));
             writeFile(staging + QStringLiteral("/Drowsewick.app/linq/escaped"), "out");
             renames = {{"linq/escaped", "link/escaped"}};
+        } else if (entry == QLatin1String("lone link")) {
+            QFile::link(outside, staging + QStringLiteral("/Drowsewick.app/link"));
+        } else if (entry == QLatin1String("deeper")) {
+            writeFile(staging + QStringLiteral("/Drowsewick.app/zz/zz/escaped"), "out");
+            renames = {{"Drowsewick.app/zz/zz/escaped", "Drowsewick.app/../../escaped"}};
         } else {
             writeFile(staging + QStringLiteral("/zz_escaped"), "out");
             renames = {{"zz_escaped", "..\\escaped"}};
