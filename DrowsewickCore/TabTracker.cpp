@@ -5,6 +5,7 @@
 #include <QJsonObject>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 
 namespace {
@@ -25,63 +26,106 @@ QDateTime fromReferenceSeconds(double seconds)
     return QDateTime::fromMSecsSinceEpoch(referenceMSecs + qint64(std::llround(bounded * 1000.0)), Qt::UTC);
 }
 
-void appendJsonString(QString &text, QStringView value)
+// The key as a JSON string, in UTF-8. Written by hand: a JSON object keeps its members sorted,
+// which makes building one with many members quadratic.
+void appendJsonString(QByteArray &json, QStringView value)
 {
-    text += u'"';
-    for (QChar c : value) {
-        if (c == u'"' || c == u'\\') {
-            text += u'\\';
-            text += c;
-        } else if (c.unicode() < 0x20) {
-            text += u"\\u00";
-            text += QString::number(c.unicode(), 16).rightJustified(2, u'0');
-        } else {
-            text += c;
+    json += '"';
+    qsizetype plain = 0;
+    for (qsizetype i = 0; i < value.size(); ++i) {
+        const char16_t c = value[i].unicode();
+        if (c != u'"' && c != u'\\' && c >= 0x20)
+            continue;
+        json += value.sliced(plain, i - plain).toUtf8();
+        json += '\\';
+        json += c < 0x20 ? "u00" + QByteArray::number(c, 16).rightJustified(2, '0') : QByteArray(1, char(c));
+        plain = i + 1;
+    }
+    json += value.sliced(plain).toUtf8();
+    json += '"';
+}
+
+bool isAscii(QStringView text)
+{
+    // One pass without branches, which the compiler turns into wide instructions.
+    char16_t all = 0;
+    for (QChar c : text)
+        all |= c.unicode();
+    return all < 0x80;
+}
+
+char16_t folded(char16_t c)
+{
+    return char16_t(c - u'A') < 26 ? char16_t(c + (u'a' - u'A')) : c;
+}
+
+// The never-sweep patterns in lower case, the empty ones dropped, grouped by their first
+// character: an address is searched in one pass, comparing at each position only the patterns
+// that begin with its character.
+class SweepPatterns
+{
+public:
+    explicit SweepPatterns(const QStringList &neverSweep)
+    {
+        for (const QString &entry : neverSweep) {
+            QString pattern = entry.toLower();
+            if (!pattern.isEmpty())
+                m_byFirst[group(pattern.front().unicode())].append(std::move(pattern));
         }
+        m_isEmpty = std::all_of(m_byFirst.cbegin(), m_byFirst.cend(), [](const QStringList &list) { return list.isEmpty(); });
     }
-    text += u'"';
-}
 
-QStringList sweepPatterns(const QStringList &neverSweep)
-{
-    QStringList patterns;
-    patterns.reserve(neverSweep.size());
-    for (const QString &entry : neverSweep) {
-        QString pattern = entry.toLower();
-        if (!pattern.isEmpty())
-            patterns.append(std::move(pattern));
+    // Whether a pattern occurs anywhere in the address, case ignored as lower case ignores it.
+    bool protects(const QString &url) const
+    {
+        if (m_isEmpty)
+            return false;
+        // An ASCII address's lower case differs from it only in the letters A-Z, which the
+        // comparison folds; others are lowered first.
+        return isAscii(url) ? occursIn(url) : occursIn(url.toLower());
     }
-    return patterns;
-}
 
-bool isProtected(const QString &url, const QStringList &patterns)
-{
-    if (patterns.isEmpty())
+private:
+    static qsizetype group(char16_t c) { return std::min<qsizetype>(c, 0x80); }
+
+    bool occursIn(QStringView text) const
+    {
+        for (qsizetype at = 0; at < text.size(); ++at) {
+            for (const QString &pattern : m_byFirst[group(folded(text[at].unicode()))]) {
+                if (startsWithFolded(text.sliced(at), pattern))
+                    return true;
+            }
+        }
         return false;
-    const QString lowered = url.toLower();
-    for (const QString &pattern : patterns) {
-        if (lowered.contains(pattern))
-            return true;
     }
-    return false;
-}
+
+    static bool startsWithFolded(QStringView text, QStringView pattern)
+    {
+        return text.size() >= pattern.size()
+            && std::equal(pattern.begin(), pattern.end(), text.begin(),
+                          [](QChar p, QChar c) { return p.unicode() == folded(c.unicode()); });
+    }
+
+    // One group for each ASCII character, and one for all others.
+    std::array<QStringList, 0x81> m_byFirst;
+    bool m_isEmpty = true;
+};
 
 } // namespace
 
 void TabTracker::record(const QList<SafariTab> &tabs, const QSet<QString> &activeKeys, const QDateTime &now)
 {
-    QSet<QString> openKeys;
-    openKeys.reserve(tabs.size());
+    // Made anew from the open tabs, so that the entries of tabs that are gone are left behind
+    // without a second pass over them.
+    QHash<QString, QDateTime> recorded;
+    recorded.reserve(tabs.size());
     for (const SafariTab &tab : tabs) {
         QString key = tab.key();
-        auto entry = m_lastActive.find(key);
-        if (entry == m_lastActive.end())
-            m_lastActive.insert(key, now);
-        else if (activeKeys.contains(key))
-            entry.value() = now;
-        openKeys.insert(std::move(key));
+        const auto previous = m_lastActive.constFind(key);
+        const bool refreshed = previous == m_lastActive.cend() || activeKeys.contains(key);
+        recorded.insert(std::move(key), refreshed ? now : previous.value());
     }
-    m_lastActive.removeIf([&openKeys](const auto &entry) { return !openKeys.contains(entry.key()); });
+    m_lastActive = std::move(recorded);
 }
 
 QList<SafariTab> TabTracker::staleTabs(const QList<SafariTab> &tabs, qint64 days, const QDateTime &now,
@@ -89,10 +133,11 @@ QList<SafariTab> TabTracker::staleTabs(const QList<SafariTab> &tabs, qint64 days
 {
     // Compared in milliseconds held as doubles, so no value of days can overflow.
     const double cutoff = double(now.toMSecsSinceEpoch()) + double(days) * -86400.0 * 1000.0;
-    const QStringList patterns = sweepPatterns(neverSweep);
+    const SweepPatterns patterns(neverSweep);
     QList<SafariTab> idle;
+    idle.reserve(tabs.size());
     for (const SafariTab &tab : tabs) {
-        if (isProtected(tab.url(), patterns))
+        if (patterns.protects(tab.url()))
             continue;
         const auto entry = m_lastActive.constFind(tab.key());
         if (entry == m_lastActive.cend())
@@ -105,22 +150,18 @@ QList<SafariTab> TabTracker::staleTabs(const QList<SafariTab> &tabs, qint64 days
 
 QByteArray TabTracker::toJson() const
 {
-    // Written by hand: a JSON object keeps its members sorted, which makes building one with
-    // many members quadratic.
-    QString text;
-    text.reserve(32 + m_lastActive.size() * 64);
-    text += u"{\"lastActive\":{";
-    bool first = true;
+    QByteArray json;
+    json.reserve(32 + m_lastActive.size() * 160);
+    json += "{\"lastActive\":{";
     for (auto it = m_lastActive.cbegin(); it != m_lastActive.cend(); ++it) {
-        if (!first)
-            text += u',';
-        first = false;
-        appendJsonString(text, it.key());
-        text += u':';
-        text += QString::number(toReferenceSeconds(it.value()), 'f', 3);
+        if (it != m_lastActive.cbegin())
+            json += ',';
+        appendJsonString(json, it.key());
+        json += ':';
+        json += QByteArray::number(toReferenceSeconds(it.value()), 'f', 3);
     }
-    text += u"}}";
-    return text.toUtf8();
+    json += "}}";
+    return json;
 }
 
 std::optional<TabTracker> TabTracker::fromJson(const QByteArray &json)
