@@ -122,8 +122,10 @@ void TabTracker::record(const QList<SafariTab> &tabs, const QSet<QString> &activ
     for (const SafariTab &tab : tabs) {
         QString key = tab.key();
         const auto previous = m_lastActive.constFind(key);
-        const bool refreshed = previous == m_lastActive.cend() || activeKeys.contains(key);
-        recorded.insert(std::move(key), refreshed ? now : previous.value());
+        if (previous == m_lastActive.cend())
+            recorded.insert(std::move(key), now);
+        else // The key it had is kept: no new memory for the tabs that stay open.
+            recorded.insert(previous.key(), activeKeys.contains(key) ? now : previous.value());
     }
     m_lastActive = std::move(recorded);
 }
