@@ -1,0 +1,103 @@
+// One keystroke in the archive browser's search field, until the list has painted the entries
+// that match, against grep counting the matching lines of one file that holds the same lines.
+#include "ArchiveBrowser.h"
+#include "BenchData.h"
+#include "BenchModel.h"
+#include "BenchSupport.h"
+#include "PaintWatch.h"
+
+#include <QApplication>
+#include <QFile>
+#include <QLineEdit>
+#include <QListView>
+
+#include <stdexcept>
+
+namespace {
+
+// The archive's lines, all in one file, for grep.
+void concatenate(const QStringList &files, const QString &path)
+{
+    QFile joined(path);
+    if (!joined.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        throw std::runtime_error("cannot write " + path.toStdString());
+    for (const QString &file : files) {
+        QFile part(file);
+        if (!part.open(QIODevice::ReadOnly) || joined.write(part.readAll()) < 0)
+            throw std::runtime_error("cannot copy " + file.toStdString());
+    }
+}
+
+// The archive window, shown with every entry loaded.
+struct SearchWindow
+{
+    ArchiveBrowserController windows;
+    QLineEdit *field = nullptr;
+    QListView *list = nullptr;
+
+    explicit SearchWindow(DrowsewickModel &model)
+    {
+        windows.show(model);
+        field = windows.window()->findChild<QLineEdit *>(QStringLiteral("searchField"));
+        list = windows.window()->findChild<QListView *>(QStringLiteral("archiveList"));
+    }
+
+    void typeUntilPainted(const QString &text)
+    {
+        PaintWatch::runUntilPainted([&] { field->setText(text); }, [&] { return list->viewport(); });
+    }
+};
+
+Bench::Comparison keystroke(SearchWindow &window, const QString &query, const QString &lines, int repetitions)
+{
+    const QStringList grep = {QStringLiteral("-c"), QStringLiteral("-i"), QStringLiteral("-F"), query, lines};
+    Bench::Comparison best;
+    for (int i = 0; i < repetitions; ++i) {
+        window.typeUntilPainted(QString());
+        best.figure = std::min(best.figure, Bench::seconds([&] { window.typeUntilPainted(query); }));
+        best.floor = std::min(best.floor, Bench::seconds([&] {
+            Bench::runCommand(QStringLiteral("grep"), grep, {QStringLiteral("LC_ALL=C.UTF-8")});
+        }));
+    }
+    return best;
+}
+
+Bench::Row row(const QString &query, qsizetype entries, const Bench::Comparison &keystroke)
+{
+    return {.hotPath = QStringLiteral("archive-browser filter, one keystroke"),
+            .data = Bench::count(entries) + QStringLiteral(" entries, query “") + query + QStringLiteral("” (")
+                + QString::number(query.size()) + (query.size() == 1 ? QStringLiteral(" character)") : QStringLiteral(" characters)")),
+            .figure = Bench::duration(keystroke.figure),
+            .floor = Bench::duration(keystroke.floor) + QStringLiteral(" `grep -c -i -F`"),
+            .ratio = Bench::ratio(keystroke.ratio()),
+            .target = QStringLiteral("≤ 2× the floor"),
+            .holds = keystroke.ratio() <= 2.0};
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    const Bench::Arguments arguments = Bench::Arguments::parse(argc, argv);
+    const Bench::ThrowAwayHome home;
+    QApplication application(argc, argv);
+    const QString folder = BenchData::archiveFor(arguments.smoke, arguments.data, home.path());
+    const QString lines = home.path() + QStringLiteral("/all-lines.md");
+    concatenate(BenchData::archiveFiles(folder), lines);
+
+    const QDateTime now = QDateTime::currentDateTimeUtc();
+    const auto model = BenchModel::make(std::make_unique<BenchModel::FixedBridge>(), &now);
+    BenchModel::changeSettings(*model, [&](Settings &settings) { settings.archiveFolderPath = folder; });
+    SearchWindow window(*model);
+    const qsizetype entries = window.list->model()->rowCount();
+
+    QList<bool> holds;
+    // A letter that nearly every entry holds, a part of a host name, and two words of a title.
+    for (const QString &query : {QStringLiteral("e"), QStringLiteral("git"), QStringLiteral("pull request")}) {
+        const Bench::Row result = row(query, entries, keystroke(window, query, lines, arguments.smoke ? 1 : 7));
+        Bench::print(result, arguments);
+        holds.append(result.holds);
+    }
+    return Bench::exitStatus(holds, arguments);
+}

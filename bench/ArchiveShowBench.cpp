@@ -1,0 +1,66 @@
+// The archive window from "Archived tabs…" to the first painted list, against reading the
+// archive alone. The window is made on the first show and afterwards only hidden and shown
+// again, as in the application; every show reads the archive again.
+#include "ArchiveBrowser.h"
+#include "BenchData.h"
+#include "BenchModel.h"
+#include "BenchSupport.h"
+#include "PaintWatch.h"
+
+#include <QApplication>
+#include <QListView>
+
+namespace {
+
+void showUntilPainted(ArchiveBrowserController &windows, DrowsewickModel &model)
+{
+    PaintWatch::runUntilPainted([&] { windows.show(model); }, [&] {
+        return windows.window()->findChild<QListView *>(QStringLiteral("archiveList"))->viewport();
+    });
+}
+
+Bench::Row row(const QString &hotPath, const QString &data, const Bench::Comparison &show, bool isTarget)
+{
+    constexpr double limit = 1.5;
+    return {.hotPath = hotPath,
+            .data = data,
+            .figure = Bench::duration(show.figure),
+            .floor = Bench::duration(show.floor) + QStringLiteral(" `Archive::all` alone"),
+            .ratio = Bench::ratio(show.ratio()),
+            .target = isTarget ? QStringLiteral("≤ 1.5× the floor") : QStringLiteral("— (for information)"),
+            .holds = !isTarget || show.ratio() <= limit};
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    const Bench::Arguments arguments = Bench::Arguments::parse(argc, argv);
+    const Bench::ThrowAwayHome home;
+    QApplication application(argc, argv);
+    const QString folder = BenchData::archiveFor(arguments.smoke, arguments.data, home.path());
+
+    const QDateTime now = QDateTime::currentDateTimeUtc();
+    const auto model = BenchModel::make(std::make_unique<BenchModel::FixedBridge>(), &now);
+    BenchModel::changeSettings(*model, [&](Settings &settings) { settings.archiveFolderPath = folder; });
+    const QString entries = Bench::count(Archive::all(folder).size()) + QStringLiteral(" entries, offscreen");
+
+    ArchiveBrowserController windows;
+    Bench::Comparison first;
+    first.figure = Bench::seconds([&] { showUntilPainted(windows, *model); });
+    first.floor = Bench::fastest(arguments.smoke ? 1 : 3, [&] { return Archive::all(folder); });
+    const Bench::Comparison again = Bench::compare(
+        arguments.smoke ? 1 : 11,
+        [&] {
+            windows.window()->hide();
+            showUntilPainted(windows, *model);
+        },
+        [&] { return Archive::all(folder); });
+
+    const Bench::Row shown = row(QStringLiteral("archive browser, `show` to first painted list"),
+                                 entries + QStringLiteral(", window shown again"), again, true);
+    Bench::print(shown, arguments);
+    Bench::print(row(QStringLiteral("archive browser, first `show` (the window made)"), entries, first, false), arguments);
+    return Bench::exitStatus({shown.holds}, arguments);
+}

@@ -1,0 +1,99 @@
+#include "BenchSupport.h"
+
+#include <QDir>
+#include <QFile>
+#include <QLocale>
+#include <QProcess>
+
+#include <cstdio>
+#include <stdexcept>
+
+namespace Bench {
+
+Arguments Arguments::parse(int argc, char *argv[])
+{
+    Arguments arguments;
+    for (int i = 1; i < argc; ++i) {
+        const QString argument = QString::fromLocal8Bit(argv[i]);
+        if (argument == u"--smoke")
+            arguments.smoke = true;
+        else
+            arguments.data = argument;
+    }
+    return arguments;
+}
+
+ThrowAwayHome::ThrowAwayHome() : m_dir(QDir::tempPath() + QStringLiteral("/drowsewick-bench-XXXXXX"))
+{
+    if (!m_dir.isValid())
+        throw std::runtime_error("cannot create a temporary HOME");
+    const QByteArray root = QFile::encodeName(m_dir.path());
+    qputenv("HOME", root);
+    qputenv("XDG_DATA_HOME", root + "/.local/share");
+    qputenv("XDG_CONFIG_HOME", root + "/.config");
+    qputenv("XDG_STATE_HOME", root + "/.local/state");
+    qputenv("XDG_CACHE_HOME", root + "/.cache");
+    qputenv("XDG_RUNTIME_DIR", root + "/runtime");
+    qunsetenv("XDG_DOCUMENTS_DIR");
+    QDir().mkpath(m_dir.path() + QStringLiteral("/runtime"));
+    QFile::setPermissions(m_dir.path() + QStringLiteral("/runtime"),
+                          QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+}
+
+void runCommand(const QString &program, const QStringList &arguments, const QStringList &environment)
+{
+    QProcess process;
+    QProcessEnvironment variables = QProcessEnvironment::systemEnvironment();
+    for (const QString &variable : environment)
+        variables.insert(variable.section(u'=', 0, 0), variable.section(u'=', 1));
+    process.setProcessEnvironment(variables);
+    // Output goes to a pipe that is read, never to the null device: grep stops at the first
+    // match when it sees that nobody reads what it writes.
+    process.start(program, arguments);
+    if (!process.waitForFinished(-1) || process.exitStatus() != QProcess::NormalExit || process.exitCode() > 1)
+        throw std::runtime_error("failed: " + program.toStdString());
+    process.readAllStandardOutput();
+}
+
+namespace {
+volatile qint64 kept = 0;
+} // namespace
+
+void keep(qint64 value)
+{
+    kept = value;
+}
+
+QString duration(double seconds)
+{
+    if (seconds < 0.001)
+        return QString::number(seconds * 1e6, 'f', 0) + QStringLiteral(" µs");
+    if (seconds < 1)
+        return QString::number(seconds * 1e3, 'f', seconds < 0.1 ? 2 : 1) + QStringLiteral(" ms");
+    return QString::number(seconds, 'f', 2) + QStringLiteral(" s");
+}
+
+QString count(qint64 number)
+{
+    return QLocale(QLocale::English).toString(number);
+}
+
+QString ratio(double value)
+{
+    return QString::number(value, 'f', 2) + QStringLiteral("×");
+}
+
+void print(const Row &row, const Arguments &arguments)
+{
+    const QString verdict = arguments.smoke ? QStringLiteral("(smoke run)") : row.holds ? QStringLiteral("yes") : QStringLiteral("**no**");
+    const QStringList cells = {row.hotPath, row.data, row.figure, row.floor, row.ratio, row.target, verdict};
+    std::printf("| %s |\n", qPrintable(cells.join(QStringLiteral(" | "))));
+    std::fflush(stdout);
+}
+
+int exitStatus(const QList<bool> &holds, const Arguments &arguments)
+{
+    return arguments.smoke || !holds.contains(false) ? 0 : 1;
+}
+
+} // namespace Bench
