@@ -4,6 +4,7 @@
 #include "StandinControl.h"
 #include "TabTracker.h"
 #include "TestEnvironment.h"
+#include "UpdateTestSupport.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -33,12 +34,6 @@ int killsAsked()
 {
     const int asked = qEnvironmentVariableIntValue("DROWSEWICK_CRASHTEST_KILLS");
     return asked > 0 ? asked : 30;
-}
-
-QByteArray readFile(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
 QString applicationFile(const QString &name)
@@ -154,8 +149,8 @@ class TestCrashConsistency : public QObject
     // Both files whole: the settings as they were saved, the tracker with every tab still open.
     void checkStateFiles(const QStringList &open)
     {
-        QCOMPARE(Settings::fromJson(readFile(applicationFile(QStringLiteral("settings.json")))), std::optional(m_settings));
-        const std::optional<TabTracker> tracker = TabTracker::fromJson(readFile(applicationFile(QStringLiteral("tracker.json"))));
+        QCOMPARE(Settings::fromJson(UpdateTest::readFile(applicationFile(QStringLiteral("settings.json")))), std::optional(m_settings));
+        const std::optional<TabTracker> tracker = TabTracker::fromJson(UpdateTest::readFile(applicationFile(QStringLiteral("tracker.json"))));
         QVERIFY2(tracker, "tracker.json does not read as a tracker");
         for (const QString &url : open)
             QVERIFY2(tracker->lastActive().contains(SafariTab::keyFor(windowID, url)), qPrintable(url));

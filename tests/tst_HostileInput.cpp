@@ -1,6 +1,7 @@
 #include "LocalHttpsServer.h"
 #include "ModelHarness.h"
 #include "TestEnvironment.h"
+#include "UpdateTestSupport.h"
 
 #include <QCoreApplication>
 
@@ -149,10 +150,7 @@ private slots:
         h.model->tick();
         QCOMPARE(h.model->lastSweepSummary().left(14), QStringLiteral("Swept 1 tab · "));
         QCOMPARE(archived(*h.model), QList<ArchivedTab>{(ArchivedTab{Archive::cleanTitle(odd), odd.url()})});
-        QVERIFY(TabTracker::fromJson([] {
-            QFile file(DrowsewickModel::trackerPath());
-            return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-        }()));
+        QVERIFY(TabTracker::fromJson(UpdateTest::readFile(DrowsewickModel::trackerPath())));
 
         QFile::remove(engineFile(QStringLiteral("engine-output")));
         setEngineAnswer(QStringLiteral("engine-error"), "0:35: execution error: \xff\xfe broken (\xc3\x28)\n");
