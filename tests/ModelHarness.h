@@ -6,6 +6,19 @@
 #include "StandinControl.h"
 
 #include <QQueue>
+#include <QWidget>
+
+#include <stdexcept>
+
+// A window's widget by its object name; a missing one fails the test with its name.
+template <typename Widget>
+Widget &child(QWidget &parent, const QString &name)
+{
+    Widget *found = parent.findChild<Widget *>(name);
+    if (!found)
+        throw std::runtime_error("no child named " + name.toStdString());
+    return *found;
+}
 
 // Test stand-ins for what the controller needs from the platform.
 class FakeClock : public Clock

@@ -16,15 +16,6 @@ namespace {
 using StandinControl::Tab;
 using StandinControl::Window;
 
-template <typename Widget>
-Widget &child(QWidget &parent, const QString &name)
-{
-    Widget *found = parent.findChild<Widget *>(name);
-    if (!found)
-        throw std::runtime_error("no child named " + name.toStdString());
-    return *found;
-}
-
 QStringList listedTitles(QWidget &view)
 {
     const QAbstractItemModel *rows = child<QListView>(view, "archiveList").model();

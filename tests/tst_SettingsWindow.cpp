@@ -42,15 +42,6 @@ void storeSettings(const std::function<void(Settings &)> &change)
     settings.save();
 }
 
-template <typename Widget>
-Widget &child(QWidget &parent, const QString &name)
-{
-    Widget *found = parent.findChild<Widget *>(name);
-    if (!found)
-        throw std::runtime_error("no child named " + name.toStdString());
-    return *found;
-}
-
 QPushButton &button(QWidget &parent, const QString &text)
 {
     const QList<QPushButton *> buttons = parent.findChildren<QPushButton *>();
