@@ -7,6 +7,7 @@
 #include <QThread>
 
 #include <csignal>
+#include <sys/prctl.h>
 #include <unistd.h>
 
 // The real drowsewick executable (its path comes from the build), run in this test's HOME on the
@@ -23,7 +24,11 @@ public:
         m_process.setProgram(QStringLiteral(DROWSEWICK_PATH));
         m_process.setStandardOutputFile(QProcess::nullDevice());
         m_process.setStandardErrorFile(QDir::homePath() + QStringLiteral("/drowsewick.stderr"), QIODevice::Append);
-        m_process.setChildProcessModifier([] { ::setpgid(0, 0); });
+        // Its own group; and it ends with the test, should the test itself be ended.
+        m_process.setChildProcessModifier([] {
+            ::setpgid(0, 0);
+            ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+        });
     }
     ~AppProcess() { kill(); }
     AppProcess(const AppProcess &) = delete;
