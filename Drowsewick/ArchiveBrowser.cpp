@@ -13,6 +13,7 @@
 #include <QPushButton>
 #include <QStackedWidget>
 #include <QThread>
+#include <QThreadPool>
 #include <QToolButton>
 #include <QVBoxLayout>
 #include <QtConcurrent>
@@ -76,6 +77,7 @@ public:
         for (char32_t c = 0; c <= 0xffff; ++c) {
             const QString lower = QString(QChar(c)).toLower();
             m_lower[c] = QChar::isSurrogate(c) || lower.size() != 1 ? complex : lower.front().unicode();
+            m_changesBeyondAscii[c] = c >= 0x80 && m_lower[c] != c;
         }
     }
 
@@ -97,7 +99,7 @@ private:
 
     bool changesBeyondAscii(QStringView text) const
     {
-        return std::any_of(text.begin(), text.end(), [this](QChar c) { return c.unicode() >= 0x80 && m_lower[c.unicode()] != c; });
+        return std::any_of(text.begin(), text.end(), [this](QChar c) { return m_changesBeyondAscii[c.unicode()]; });
     }
 
     QString lowered(const QString &text) const
@@ -116,6 +118,7 @@ private:
     // beyond the basic plane may have a lower case): a surrogate, never a character's lower case.
     static constexpr char16_t complex = 0xd800;
     std::array<char16_t, 0x10000> m_lower;
+    std::array<bool, 0x10000> m_changesBeyondAscii;
 };
 
 QString searchText(const QString &text)
@@ -158,7 +161,7 @@ bool containsFolded(QStringView text, QStringView query)
     return false;
 }
 
-// A part of the entries that one thread works through.
+// A part of the entries that one thread works through, and how many of them matched.
 struct Slice
 {
     qsizetype begin;
@@ -177,18 +180,59 @@ QList<Slice> slices(qsizetype count)
     return result;
 }
 
+// The search text of every entry's title and address, made on every core.
+template <typename SearchTexts>
+void makeSearchTexts(const QList<ArchivedTab> &tabs, SearchTexts &texts)
+{
+    texts.resize(tabs.size());
+    QList<Slice> parts = slices(tabs.size());
+    QtConcurrent::blockingMap(parts, [&tabs, &texts](const Slice &slice) {
+        for (qsizetype row = slice.begin; row < slice.end; ++row)
+            texts[row] = {searchText(tabs.at(row).title), searchText(tabs.at(row).url)};
+    });
+}
+
+// Writes the rows of the slice whose title, or else address, holds the query from matches on,
+// and returns how many there are; they fit, as a slice has no more rows than that.
+template <typename SearchTexts>
+qsizetype findMatches(const QList<ArchivedTab> &tabs, const SearchTexts &texts, QStringView query, const Slice &slice,
+                      int *matches)
+{
+    qsizetype found = 0;
+    for (qsizetype row = slice.begin; row < slice.end; ++row) {
+        const ArchivedTab &tab = tabs.at(row);
+        if (containsFolded(searched(texts[row].title, tab.title), query)
+            || containsFolded(searched(texts[row].url, tab.url), query))
+            matches[found++] = int(row);
+    }
+    return found;
+}
+
+// Moves the matches of every slice up against those of the slice before it, keeping their order.
+void joinMatches(std::vector<int> &matches, const QList<Slice> &parts)
+{
+    auto kept = matches.begin();
+    for (const Slice &slice : parts) {
+        const auto found = matches.begin() + slice.begin;
+        kept = kept == found ? kept + slice.found : std::copy(found, found + slice.found, kept);
+    }
+    matches.erase(kept, matches.end());
+}
+
+// Letting go of a million entries takes a while: another core does it while this one goes on.
+void releaseElsewhere(QList<ArchivedTab> entries)
+{
+    QThreadPool::globalInstance()->start([entries = std::move(entries)]() mutable { entries = {}; });
+}
+
 } // namespace
 
 void ArchiveListModel::setTabs(QList<ArchivedTab> tabs)
 {
     beginResetModel();
-    m_tabs = std::move(tabs);
-    m_lowerCase.resize(m_tabs.size());
-    QList<Slice> parts = slices(m_tabs.size());
-    QtConcurrent::blockingMap(parts, [this](const Slice &slice) {
-        for (qsizetype row = slice.begin; row < slice.end; ++row)
-            m_lowerCase[row] = {searchText(m_tabs.at(row).title), searchText(m_tabs.at(row).url)};
-    });
+    releaseElsewhere(std::exchange(m_tabs, std::move(tabs)));
+    // Made again when a search first needs them, so that showing the list does not wait for them.
+    m_lowerCase.clear();
     filter();
     endResetModel();
 }
@@ -209,24 +253,13 @@ void ArchiveListModel::filter()
         std::iota(m_matches.begin(), m_matches.end(), 0);
         return;
     }
-    // Each slice writes its matches at its own start, where they fit, and the slices are then
-    // moved together in order.
+    if (m_lowerCase.size() != size_t(m_tabs.size()))
+        makeSearchTexts(m_tabs, m_lowerCase);
     QList<Slice> parts = slices(m_tabs.size());
     QtConcurrent::blockingMap(parts, [this](Slice &slice) {
-        for (qsizetype row = slice.begin; row < slice.end; ++row) {
-            const LowerCase &entry = m_lowerCase[row];
-            const ArchivedTab &tab = m_tabs.at(row);
-            if (containsFolded(searched(entry.title, tab.title), m_lowerQuery)
-                || containsFolded(searched(entry.url, tab.url), m_lowerQuery))
-                m_matches[slice.begin + slice.found++] = int(row);
-        }
+        slice.found = findMatches(m_tabs, m_lowerCase, m_lowerQuery, slice, m_matches.data() + slice.begin);
     });
-    auto kept = m_matches.begin();
-    for (const Slice &slice : std::as_const(parts)) {
-        const auto found = m_matches.begin() + slice.begin;
-        kept = kept == found ? kept + slice.found : std::copy(found, found + slice.found, kept);
-    }
-    m_matches.erase(kept, m_matches.end());
+    joinMatches(m_matches, parts);
 }
 
 int ArchiveListModel::rowCount(const QModelIndex &parent) const
