@@ -1,5 +1,6 @@
 // One keystroke in the archive browser's search field, until the list has painted the entries
 // that match, against grep counting the matching lines of one file that holds the same lines.
+// Each keystroke is the first after the archive was read, the one that costs most.
 #include "ArchiveBrowser.h"
 #include "BenchData.h"
 #include "BenchModel.h"
@@ -46,6 +47,14 @@ struct SearchWindow
     {
         PaintWatch::runUntilPainted([&] { field->setText(text); }, [&] { return list->viewport(); });
     }
+
+    // The window as the reload button leaves it: the archive read again and nothing searched yet,
+    // so that the next keystroke is the first to search these entries.
+    void reloadWithoutQuery()
+    {
+        typeUntilPainted(QString());
+        PaintWatch::runUntilPainted([&] { windows.window()->reload(); }, [&] { return list->viewport(); });
+    }
 };
 
 Bench::Comparison keystroke(SearchWindow &window, const QString &query, const QString &lines, int repetitions)
@@ -53,7 +62,7 @@ Bench::Comparison keystroke(SearchWindow &window, const QString &query, const QS
     const QStringList grep = {QStringLiteral("-c"), QStringLiteral("-i"), QStringLiteral("-F"), query, lines};
     Bench::Comparison best;
     for (int i = 0; i < repetitions; ++i) {
-        window.typeUntilPainted(QString());
+        window.reloadWithoutQuery();
         best.figure = std::min(best.figure, Bench::seconds([&] { window.typeUntilPainted(query); }));
         best.floor = std::min(best.floor, Bench::seconds([&] {
             Bench::runCommand(QStringLiteral("grep"), grep, {QStringLiteral("LC_ALL=C.UTF-8")});
