@@ -12,13 +12,10 @@
 #include <QPainter>
 #include <QPushButton>
 #include <QStackedWidget>
-#include <QThread>
 #include <QThreadPool>
 #include <QToolButton>
 #include <QVBoxLayout>
-#include <QtConcurrent>
 
-#include <array>
 #include <numeric>
 
 namespace {
@@ -65,160 +62,6 @@ bool isPress(const QEvent &event)
     return event.type() == QEvent::MouseButtonPress || event.type() == QEvent::MouseButtonDblClick;
 }
 
-// Lower case as QString::toLower makes it, from a table that QString::toLower filled one
-// character at a time, which is many times faster. A text that lower case changes only in the
-// letters A-Z needs no lower-case copy at all: the search reads those letters as a-z and finds
-// exactly what it would find in the copy.
-class LowerCaseTable
-{
-public:
-    LowerCaseTable()
-    {
-        for (char32_t c = 0; c <= 0xffff; ++c) {
-            const QString lower = QString(QChar(c)).toLower();
-            m_lower[c] = QChar::isSurrogate(c) || lower.size() != 1 ? complex : lower.front().unicode();
-            m_changesBeyondAscii[c] = c >= 0x80 && m_lower[c] != c;
-        }
-    }
-
-    // The copy the search reads, or a null string where the text itself will do.
-    QString searchText(const QString &text) const
-    {
-        return isAscii(text) || !changesBeyondAscii(text) ? QString() : lowered(text);
-    }
-
-private:
-    static bool isAscii(QStringView text)
-    {
-        // One pass without branches, which the compiler turns into wide instructions.
-        char16_t all = 0;
-        for (QChar c : text)
-            all |= c.unicode();
-        return all < 0x80;
-    }
-
-    bool changesBeyondAscii(QStringView text) const
-    {
-        return std::any_of(text.begin(), text.end(), [this](QChar c) { return m_changesBeyondAscii[c.unicode()]; });
-    }
-
-    QString lowered(const QString &text) const
-    {
-        QString lower(text.size(), Qt::Uninitialized);
-        char16_t *out = reinterpret_cast<char16_t *>(lower.data());
-        for (QChar c : text) {
-            if (m_lower[c.unicode()] == complex)
-                return text.toLower();
-            *out++ = m_lower[c.unicode()];
-        }
-        return lower;
-    }
-
-    // For a character that lower-cases to more than one, and for every surrogate (a character
-    // beyond the basic plane may have a lower case): a surrogate, never a character's lower case.
-    static constexpr char16_t complex = 0xd800;
-    std::array<char16_t, 0x10000> m_lower;
-    std::array<bool, 0x10000> m_changesBeyondAscii;
-};
-
-QString searchText(const QString &text)
-{
-    static const LowerCaseTable lowerCase;
-    return lowerCase.searchText(text);
-}
-
-QStringView searched(const QString &searchText, const QString &text)
-{
-    return searchText.isNull() ? QStringView(text) : QStringView(searchText);
-}
-
-char16_t folded(char16_t c)
-{
-    return char16_t(c - u'A') < 26 ? char16_t(c + (u'a' - u'A')) : c;
-}
-
-// Where the text next holds the character, or its capital for a letter a-z; -1 where it does not.
-qsizetype indexOfFolded(QStringView text, qsizetype from, QChar lower)
-{
-    const qsizetype atLower = text.indexOf(lower, from);
-    const char16_t capital = char16_t(lower.unicode() - (u'a' - u'A'));
-    if (folded(capital) != lower.unicode())
-        return atLower;
-    const qsizetype atCapital = (atLower < 0 ? text : text.first(atLower)).indexOf(QChar(capital), from);
-    return atCapital < 0 ? atLower : atCapital;
-}
-
-// Whether the text holds the lower-case query, reading the letters A-Z of the text as a-z.
-bool containsFolded(QStringView text, QStringView query)
-{
-    const qsizetype last = text.size() - query.size();
-    for (qsizetype at = indexOfFolded(text, 0, query.front()); at >= 0 && at <= last;
-         at = indexOfFolded(text, at + 1, query.front())) {
-        if (std::equal(query.begin() + 1, query.end(), text.begin() + at + 1,
-                       [](QChar q, QChar c) { return q.unicode() == folded(c.unicode()); }))
-            return true;
-    }
-    return false;
-}
-
-// A part of the entries that one thread works through, and how many of them matched.
-struct Slice
-{
-    qsizetype begin;
-    qsizetype end;
-    qsizetype found = 0;
-};
-
-// Enough slices to keep every core busy when some take longer than others.
-QList<Slice> slices(qsizetype count)
-{
-    const qsizetype parts = std::max(1, 4 * QThread::idealThreadCount());
-    const qsizetype size = std::max<qsizetype>(1, (count + parts - 1) / parts);
-    QList<Slice> result;
-    for (qsizetype begin = 0; begin < count; begin += size)
-        result.append({begin, std::min(count, begin + size)});
-    return result;
-}
-
-// The search text of every entry's title and address, made on every core.
-template <typename SearchTexts>
-void makeSearchTexts(const QList<ArchivedTab> &tabs, SearchTexts &texts)
-{
-    texts.resize(tabs.size());
-    QList<Slice> parts = slices(tabs.size());
-    QtConcurrent::blockingMap(parts, [&tabs, &texts](const Slice &slice) {
-        for (qsizetype row = slice.begin; row < slice.end; ++row)
-            texts[row] = {searchText(tabs.at(row).title), searchText(tabs.at(row).url)};
-    });
-}
-
-// Writes the rows of the slice whose title, or else address, holds the query from matches on,
-// and returns how many there are; they fit, as a slice has no more rows than that.
-template <typename SearchTexts>
-qsizetype findMatches(const QList<ArchivedTab> &tabs, const SearchTexts &texts, QStringView query, const Slice &slice,
-                      int *matches)
-{
-    qsizetype found = 0;
-    for (qsizetype row = slice.begin; row < slice.end; ++row) {
-        const ArchivedTab &tab = tabs.at(row);
-        if (containsFolded(searched(texts[row].title, tab.title), query)
-            || containsFolded(searched(texts[row].url, tab.url), query))
-            matches[found++] = int(row);
-    }
-    return found;
-}
-
-// Moves the matches of every slice up against those of the slice before it, keeping their order.
-void joinMatches(std::vector<int> &matches, const QList<Slice> &parts)
-{
-    auto kept = matches.begin();
-    for (const Slice &slice : parts) {
-        const auto found = matches.begin() + slice.begin;
-        kept = kept == found ? kept + slice.found : std::copy(found, found + slice.found, kept);
-    }
-    matches.erase(kept, matches.end());
-}
-
 // Letting go of a million entries takes a while: another core does it while this one goes on.
 void releaseElsewhere(QList<ArchivedTab> entries)
 {
@@ -231,8 +74,7 @@ void ArchiveListModel::setTabs(QList<ArchivedTab> tabs)
 {
     beginResetModel();
     releaseElsewhere(std::exchange(m_tabs, std::move(tabs)));
-    // Made again when a search first needs them, so that showing the list does not wait for them.
-    m_lowerCase.clear();
+    m_search.forget();
     filter();
     endResetModel();
 }
@@ -247,19 +89,13 @@ void ArchiveListModel::setQuery(const QString &query)
 
 void ArchiveListModel::filter()
 {
-    // Keeps its capacity from one keystroke to the next.
-    m_matches.resize(m_tabs.size());
-    if (m_lowerQuery.isEmpty()) {
-        std::iota(m_matches.begin(), m_matches.end(), 0);
+    if (!m_lowerQuery.isEmpty()) {
+        m_search.find(m_tabs, m_lowerQuery, m_matches);
         return;
     }
-    if (m_lowerCase.size() != size_t(m_tabs.size()))
-        makeSearchTexts(m_tabs, m_lowerCase);
-    QList<Slice> parts = slices(m_tabs.size());
-    QtConcurrent::blockingMap(parts, [this](Slice &slice) {
-        slice.found = findMatches(m_tabs, m_lowerCase, m_lowerQuery, slice, m_matches.data() + slice.begin);
-    });
-    joinMatches(m_matches, parts);
+    // Keeps its capacity from one keystroke to the next.
+    m_matches.resize(m_tabs.size());
+    std::iota(m_matches.begin(), m_matches.end(), 0);
 }
 
 int ArchiveListModel::rowCount(const QModelIndex &parent) const

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Archive.h"
+#include "ArchiveSearch.h"
 
 #include <QAbstractListModel>
 #include <QPersistentModelIndex>
@@ -18,9 +19,7 @@ class QListView;
 class QStackedWidget;
 class QToolButton;
 
-// Every archived tab that was loaded, and the ones the search keeps, in archive order. Built to
-// stay quick with a million entries: the lower-case texts are made once per load, and a search
-// walks them without making anything per entry.
+// Every archived tab that was loaded, and the ones the search keeps, in archive order.
 class ArchiveListModel : public QAbstractListModel
 {
     Q_OBJECT
@@ -39,16 +38,10 @@ public:
     QVariant data(const QModelIndex &index, int role = Qt::DisplayRole) const override;
 
 private:
-    struct LowerCase
-    {
-        QString title;
-        QString url;
-    };
-
     void filter();
 
     QList<ArchivedTab> m_tabs;
-    std::vector<LowerCase> m_lowerCase;
+    ArchiveSearch m_search;
     QString m_lowerQuery;
     std::vector<int> m_matches;
 };

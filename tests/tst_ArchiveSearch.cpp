@@ -1,0 +1,130 @@
+#include "ArchiveSearch.h"
+#include "TestEnvironment.h"
+
+#include <QCoreApplication>
+#include <QRandomGenerator>
+
+namespace {
+
+// What a search must find, spelled out the slow way: the title, or else the address, holds the
+// query once both are lower-cased.
+std::vector<int> expectedRows(const QList<ArchivedTab> &tabs, const QString &lowerQuery)
+{
+    std::vector<int> rows;
+    for (qsizetype row = 0; row < tabs.size(); ++row) {
+        if (tabs[row].title.toLower().contains(lowerQuery) || tabs[row].url.toLower().contains(lowerQuery))
+            rows.push_back(int(row));
+    }
+    return rows;
+}
+
+std::vector<int> found(ArchiveSearch &search, const QList<ArchivedTab> &tabs, const QString &lowerQuery)
+{
+    std::vector<int> rows;
+    search.find(tabs, lowerQuery, rows);
+    return rows;
+}
+
+// Pieces of titles and addresses that lower-case in every way there is: not at all, only in
+// A-Z, in a letter beyond ASCII, into two characters (İ), from a sign into an ASCII letter
+// (the Kelvin sign into k), and beyond the basic plane (Deseret).
+const QStringList pieces = {
+    QStringLiteral("Guide"),  QStringLiteral("news"),     QStringLiteral("ÄRGER"),  QStringLiteral("straße"),
+    QStringLiteral("\u212A"), QStringLiteral("\u0130x"),  QStringLiteral("東京"),   QStringLiteral("Σ"),
+    QStringLiteral("—"),      QStringLiteral("\U00010400"), QStringLiteral(" "),    QStringLiteral("example.org/"),
+    QStringLiteral("@"),      QStringLiteral("`"),        QStringLiteral("É"),      QStringLiteral("zz"),
+};
+
+QString randomText(QRandomGenerator &random)
+{
+    QString text;
+    for (int n = random.bounded(6); n >= 0; --n)
+        text += pieces[random.bounded(int(pieces.size()))];
+    return text;
+}
+
+} // namespace
+
+class ArchiveSearchTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void findsWhatLowerCasingBothFinds_data()
+    {
+        QTest::addColumn<QString>("title");
+        QTest::addColumn<QString>("url");
+        QTest::addColumn<QString>("lowerQuery");
+        QTest::addColumn<bool>("holds");
+
+        QTest::newRow("capitals in the title") << "Morning NEWS" << "https://a.example" << "news" << true;
+        QTest::newRow("capitals in the address") << "Guide" << "https://DOCS.example/X" << "docs.example/x" << true;
+        QTest::newRow("past the eighth character") << "abcdefghijklmnopQ" << "u" << "q" << true;
+        QTest::newRow("the very last character") << "abcdefghijklmnopqrstuvwxyZ" << "u" << "yz" << true;
+        QTest::newRow("a query longer than the text") << "ab" << "u" << "abc" << false;
+        QTest::newRow("not a letter: no capital") << "a@b" << "u" << "`" << false;
+        QTest::newRow("not a letter: itself") << "a`b" << "u" << "`" << true;
+        QTest::newRow("the bracket is no capital of {") << "a[b" << "u" << "{" << false;
+        QTest::newRow("an accented capital") << "ÄRGER im Büro" << "u" << "ärger" << true;
+        QTest::newRow("the Kelvin sign") << "5 \u212A" << "u" << "5 k" << true;
+        QTest::newRow("dotted capital I") << "\u0130stanbul" << "u" << QString(QStringLiteral("\u0130stanbul")).toLower() << true;
+        QTest::newRow("beyond the basic plane") << "\U00010400" << "u" << QString(QStringLiteral("\U00010400")).toLower() << true;
+        QTest::newRow("a lower-case copy, still case-blind for A-Z") << "ÄRGER TODAY" << "u" << "ärger today" << true;
+        QTest::newRow("title misses, address holds") << "Guide" << "https://näh.example/ÖL" << "öl" << true;
+        QTest::newRow("spaces count") << "Morning News" << "u" << "g n" << true;
+        QTest::newRow("neither holds") << "Morning News" << "https://x.example" << "guide" << false;
+    }
+
+    void findsWhatLowerCasingBothFinds()
+    {
+        QFETCH(QString, title);
+        QFETCH(QString, url);
+        QFETCH(QString, lowerQuery);
+        QFETCH(bool, holds);
+
+        const QList<ArchivedTab> tabs = {{QStringLiteral("first"), QStringLiteral("u")}, {title, url}};
+        ArchiveSearch search;
+        const std::vector<int> expected = holds ? std::vector<int>{1} : std::vector<int>{};
+        QCOMPARE(found(search, tabs, lowerQuery), expected);
+        // The second search reads the copies that the first one made.
+        QCOMPARE(found(search, tabs, lowerQuery), expected);
+    }
+
+    // Thousands of entries, so that every core takes several slices; the rows come back in
+    // archive order, whether the search makes the copies, reads them, or they were forgotten
+    // because the entries changed.
+    void manyEntriesMatchTheSlowWay()
+    {
+        QRandomGenerator random(20261206);
+        const auto makeTabs = [&random] {
+            QList<ArchivedTab> tabs;
+            for (int i = 0; i < 5000; ++i)
+                tabs.append({randomText(random), randomText(random)});
+            return tabs;
+        };
+        const QList<ArchivedTab> first = makeTabs();
+        const QList<ArchivedTab> second = makeTabs();
+        const QStringList queries = {QStringLiteral("ä"), QStringLiteral("k"), QStringLiteral("guide news"),
+                                     QStringLiteral("σ"), QStringLiteral("e.org/g"), QString(QStringLiteral("\U00010400")).toLower(),
+                                     QStringLiteral("i\u0307x"), QStringLiteral("`")};
+
+        ArchiveSearch search;
+        for (const QList<ArchivedTab> &tabs : {first, second}) {
+            search.forget();
+            for (const QString &query : queries) {
+                const std::vector<int> expected = expectedRows(tabs, query);
+                QVERIFY2(!expected.empty(), qPrintable(query));
+                QCOMPARE(found(search, tabs, query), expected);
+            }
+        }
+    }
+
+    void noEntriesFindNothing()
+    {
+        ArchiveSearch search;
+        QVERIFY(found(search, {}, QStringLiteral("a")).empty());
+    }
+};
+
+DROWSEWICK_TEST_MAIN(ArchiveSearchTest, QCoreApplication)
+#include "tst_ArchiveSearch.moc"
