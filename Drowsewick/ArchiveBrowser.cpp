@@ -12,6 +12,7 @@
 #include <QPainter>
 #include <QPushButton>
 #include <QStackedWidget>
+#include <QThread>
 #include <QThreadPool>
 #include <QToolButton>
 #include <QVBoxLayout>
@@ -62,10 +63,14 @@ bool isPress(const QEvent &event)
     return event.type() == QEvent::MouseButtonPress || event.type() == QEvent::MouseButtonDblClick;
 }
 
-// Letting go of a million entries takes a while: another core does it while this one goes on.
+// Letting go of a million entries takes a while: a thread of its own does it while this one goes
+// on, at the lowest priority, so that it never slows down a search that the user is waiting for.
 void releaseElsewhere(QList<ArchivedTab> entries)
 {
-    QThreadPool::globalInstance()->start([entries = std::move(entries)]() mutable { entries = {}; });
+    static QThreadPool releaser;
+    releaser.setMaxThreadCount(1);
+    releaser.setThreadPriority(QThread::IdlePriority);
+    releaser.start([entries = std::move(entries)]() mutable { entries = {}; });
 }
 
 } // namespace
