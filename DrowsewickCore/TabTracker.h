@@ -29,8 +29,16 @@ public:
     QByteArray toJson() const;
     static std::optional<TabTracker> fromJson(const QByteArray &json);
 
-    friend bool operator==(const TabTracker &, const TabTracker &) = default;
+    friend bool operator==(const TabTracker &a, const TabTracker &b) { return a.m_lastActive == b.m_lastActive; }
 
 private:
+    // When the tab was last current, or nothing for a tab never recorded.
+    const QDateTime *find(const SafariTab &tab) const;
+
     QHash<QString, QDateTime> m_lastActive;
+    // The tabs last recorded and the time of each, in their order. Asked about that same list,
+    // staleTabs reads the times from here instead of looking every tab up in the map, which with
+    // a hundred thousand tabs means a trip to memory for each.
+    QList<SafariTab> m_recordedTabs;
+    QList<QDateTime> m_recordedTimes;
 };

@@ -80,6 +80,8 @@ private slots:
         tracker.record(recorded, {}, t0);
         const QList<SafariTab> open = recorded + QList<SafariTab>{tab(3, "unrecorded")};
         QCOMPARE(keysOf(tracker.staleTabs(open, days, t0.addSecs(secondsLater), neverSweep)), idleKeys);
+        // The very list it recorded, which it answers from the times kept in its order.
+        QCOMPARE(keysOf(tracker.staleTabs(recorded, days, t0.addSecs(secondsLater), neverSweep)), idleKeys);
     }
 
     void unicodePatternsAreLowerCased()
@@ -91,14 +93,27 @@ private slots:
         QCOMPARE(tracker.staleTabs({tab}, 1, t0.addSecs(2 * day), {QStringLiteral("zzz")}).size(), 1);
     }
 
+    void eachTabOfTheRecordedListHasItsOwnTime()
+    {
+        TabTracker tracker;
+        const QList<SafariTab> open{tab(1, "https://a.example/"), tab(1, "https://b.example/")};
+        tracker.record(open, {}, t0);
+        tracker.record(open, {open[1].key()}, t0.addSecs(5 * day));
+        QCOMPARE(keysOf(tracker.staleTabs(open, 3, t0.addSecs(7 * day), {})), QStringList{open[0].key()});
+    }
+
     void tabsSharingAKeyShareTheirTime()
     {
         TabTracker tracker;
         const SafariTab first(1, QStringLiteral("u"), QStringLiteral("one")), second(1, QStringLiteral("u"), QStringLiteral("two"));
-        tracker.record({first, second}, {}, t0);
-        tracker.record({first, second}, {first.key()}, t0.addSecs(5 * day));
-        QVERIFY(tracker.staleTabs({first, second}, 1, t0.addSecs(5 * day + 10), {}).isEmpty());
-        QCOMPARE(tracker.staleTabs({first, second}, 1, t0.addSecs(7 * day), {}).size(), 2);
+        const QList<SafariTab> both{first, second};
+        tracker.record(both, {}, t0);
+        tracker.record(both, {first.key()}, t0.addSecs(5 * day));
+        // Asked about the list recorded and about an equal list of its own.
+        for (const QList<SafariTab> &tabs : {both, QList<SafariTab>{first, second}}) {
+            QVERIFY(tracker.staleTabs(tabs, 1, t0.addSecs(5 * day + 10), {}).isEmpty());
+            QCOMPARE(tracker.staleTabs(tabs, 1, t0.addSecs(7 * day), {}).size(), 2);
+        }
     }
 
     void readsFilesOfTheSameFormatFromElsewhere()
