@@ -119,22 +119,47 @@ void TabTracker::record(const QList<SafariTab> &tabs, const QSet<QString> &activ
     // without a second pass over them.
     QHash<QString, QDateTime> recorded;
     recorded.reserve(tabs.size());
+    QList<QString> keys;
+    keys.reserve(tabs.size());
     QList<QDateTime> times;
     times.reserve(tabs.size());
-    for (const SafariTab &tab : tabs) {
-        QString key = tab.key();
-        const auto previous = m_lastActive.constFind(key);
-        if (previous == m_lastActive.cend()) {
-            recorded.insert(std::move(key), now);
-            times.append(now);
-        } else { // The key it had is kept: no new memory for the tabs that stay open.
-            times.append(activeKeys.contains(key) ? now : previous.value());
-            recorded.insert(previous.key(), times.last());
-        }
+    for (qsizetype at = 0; at < tabs.size(); ++at) {
+        const Previous previous = previousOf(tabs[at], at);
+        const QDateTime time = previous.time && !activeKeys.contains(previous.key) ? *previous.time : now;
+        recorded.insert(previous.key, time);
+        keys.append(previous.key);
+        times.append(time);
     }
     m_lastActive = std::move(recorded);
     m_recordedTabs = tabs;
+    m_recordedKeys = std::move(keys);
     m_recordedTimes = std::move(times);
+}
+
+bool TabTracker::wasRecordedAt(const SafariTab &tab, qsizetype at) const
+{
+    return at < m_recordedTabs.size() && m_recordedTabs[at].windowID() == tab.windowID()
+        && m_recordedTabs[at].url() == tab.url();
+}
+
+const QDateTime *TabTracker::lastActiveOf(const SafariTab &tab, qsizetype at) const
+{
+    if (wasRecordedAt(tab, at))
+        return &m_recordedTimes[at];
+    const auto entry = m_lastActive.constFind(tab.key());
+    return entry == m_lastActive.cend() ? nullptr : &entry.value();
+}
+
+TabTracker::Previous TabTracker::previousOf(const SafariTab &tab, qsizetype at) const
+{
+    if (wasRecordedAt(tab, at))
+        return {m_recordedKeys[at], &m_recordedTimes[at]};
+    QString key = tab.key();
+    const auto entry = m_lastActive.constFind(key);
+    if (entry == m_lastActive.cend())
+        return {std::move(key), nullptr};
+    // The key it had is kept: no new memory for the tabs that stay open.
+    return {entry.key(), &entry.value()};
 }
 
 QList<SafariTab> TabTracker::staleTabs(const QList<SafariTab> &tabs, qint64 days, const QDateTime &now,
@@ -143,26 +168,17 @@ QList<SafariTab> TabTracker::staleTabs(const QList<SafariTab> &tabs, qint64 days
     // Compared in milliseconds held as doubles, so no value of days can overflow.
     const double cutoff = double(now.toMSecsSinceEpoch()) + double(days) * -86400.0 * 1000.0;
     const SweepPatterns patterns(neverSweep);
-    // A list shares its items with its copies until one of them changes: the same items at the
-    // same place are the list that was recorded.
-    const bool recorded = tabs.constData() == m_recordedTabs.constData() && tabs.size() == m_recordedTabs.size();
     QList<SafariTab> idle;
     idle.reserve(tabs.size());
     for (qsizetype i = 0; i < tabs.size(); ++i) {
         const SafariTab &tab = tabs[i];
         if (patterns.protects(tab.url()))
             continue;
-        const QDateTime *lastActive = recorded ? &m_recordedTimes[i] : find(tab);
+        const QDateTime *lastActive = lastActiveOf(tab, i);
         if (lastActive && double(lastActive->toMSecsSinceEpoch()) < cutoff)
             idle.append(tab);
     }
     return idle;
-}
-
-const QDateTime *TabTracker::find(const SafariTab &tab) const
-{
-    const auto entry = m_lastActive.constFind(tab.key());
-    return entry == m_lastActive.cend() ? nullptr : &entry.value();
 }
 
 QByteArray TabTracker::toJson() const

@@ -32,13 +32,24 @@ public:
     friend bool operator==(const TabTracker &a, const TabTracker &b) { return a.m_lastActive == b.m_lastActive; }
 
 private:
-    // When the tab was last current, or nothing for a tab never recorded.
-    const QDateTime *find(const SafariTab &tab) const;
+    // A tab's key, and when it was last current: nothing for a tab never recorded.
+    struct Previous
+    {
+        QString key;
+        const QDateTime *time;
+    };
+
+    // Between two polls the tabs mostly keep their order: what the last record knew of a tab is
+    // read at the tab's place in the list first, and looked up only where another tab was there.
+    bool wasRecordedAt(const SafariTab &tab, qsizetype at) const;
+    const QDateTime *lastActiveOf(const SafariTab &tab, qsizetype at) const;
+    Previous previousOf(const SafariTab &tab, qsizetype at) const;
 
     QHash<QString, QDateTime> m_lastActive;
-    // The tabs last recorded and the time of each, in their order. Asked about that same list,
-    // staleTabs reads the times from here instead of looking every tab up in the map, which with
-    // a hundred thousand tabs means a trip to memory for each.
+    // The tabs last recorded, with the key and time of each, in their order: staleTabs and the
+    // next record read them here for the tabs still at their place instead of looking every tab
+    // up in the map, which with a hundred thousand tabs is a trip to memory for each.
     QList<SafariTab> m_recordedTabs;
+    QList<QString> m_recordedKeys;
     QList<QDateTime> m_recordedTimes;
 };

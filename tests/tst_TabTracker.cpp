@@ -45,6 +45,23 @@ private slots:
         QVERIFY(tracker.lastActive().isEmpty());
     }
 
+    // Tabs that moved, a tab in another's place, and the same address in another window at the
+    // place where it was before: each keeps or gets the time that is its own.
+    void recordingAgainFollowsTabsThatMovedOrChanged()
+    {
+        TabTracker tracker;
+        const SafariTab a = tab(1, "a"), b = tab(1, "b"), c = tab(1, "c"), x = tab(1, "x"), cElsewhere = tab(2, "c");
+        const QDateTime t1 = t0.addSecs(day), t2 = t0.addSecs(2 * day), t3 = t0.addSecs(3 * day);
+        tracker.record({a, b, c}, {}, t0);
+        tracker.record({a, b, c}, {b.key()}, t1);
+        tracker.record({c, a, x}, {}, t2);
+        const QHash<QString, QDateTime> moved{{c.key(), t0}, {a.key(), t0}, {x.key(), t2}};
+        QCOMPARE(tracker.lastActive(), moved);
+        tracker.record({cElsewhere, a, x}, {}, t3);
+        const QHash<QString, QDateTime> changed{{cElsewhere.key(), t3}, {a.key(), t0}, {x.key(), t2}};
+        QCOMPARE(tracker.lastActive(), changed);
+    }
+
     void staleTabs_data()
     {
         QTest::addColumn<qint64>("days");
