@@ -11,15 +11,6 @@ namespace {
 using StandinControl::Tab;
 using StandinControl::Window;
 
-struct Expected
-{
-    QString statusLine;
-    bool allowAccess;
-    MenuEntryState summary;
-    MenuEntryState update;
-    MenuEntryState check;
-};
-
 // The visible entries of the menu, as the user reads them.
 QStringList visibleTexts(QMenu &menu)
 {
@@ -43,83 +34,77 @@ QAction *actionNamed(QMenu &menu, const QString &text)
 } // namespace
 
 Q_DECLARE_METATYPE(MenuInputs)
-Q_DECLARE_METATYPE(Expected)
+Q_DECLARE_METATYPE(MenuState)
 
 class TestDrowsewickApp : public QObject
 {
     Q_OBJECT
 
 private slots:
+    // Safari closed, and a plain count at the default seven days, are in theMenuFollowsTheController.
     void menuState_data()
     {
         QTest::addColumn<MenuInputs>("inputs");
-        QTest::addColumn<Expected>("expected");
+        QTest::addColumn<MenuState>("expected");
+        const QString counts = QStringLiteral("14 tabs · 3 idle ≥ 30d");
         const MenuEntryState noSummary{QString(), false, false};
+        const MenuEntryState summary{QStringLiteral("Nothing idle to sweep."), true, false};
         const MenuEntryState noUpdate{QStringLiteral("Update to …"), false, true};
         const MenuEntryState check{QStringLiteral("Check for Updates…"), true, true};
-
-        MenuInputs closed;
-        QTest::newRow("Safari closed") << closed << Expected{"Safari not open", false, noSummary, noUpdate, check};
 
         MenuInputs denied;
         denied.permissionDenied = true;
         denied.trackedCount = 5;
-        QTest::newRow("permission refused") << denied
-                                            << Expected{"Safari access needed — click below", true, noSummary, noUpdate, check};
+        QTest::newRow("permission refused, whatever the counts")
+            << denied << MenuState{"Safari access needed — click below", true, false, noSummary, noUpdate, check};
 
         MenuInputs counting;
         counting.trackedCount = 14;
         counting.staleCount = 3;
-        counting.lastSweepSummary = QStringLiteral("Nothing idle to sweep.");
-        QTest::newRow("counts and a summary")
-            << counting
-            << Expected{"14 tabs · 3 idle ≥ 7d", false, {"Nothing idle to sweep.", true, false}, noUpdate, check};
-
-        MenuInputs one;
-        one.trackedCount = 1;
-        one.days = 1;
-        QTest::newRow("one tab") << one << Expected{"1 tabs · 0 idle ≥ 1d", false, noSummary, noUpdate, check};
+        counting.days = 30;
+        counting.paused = true;
+        counting.lastSweepSummary = summary.text;
+        QTest::newRow("counts and a summary") << counting << MenuState{counts, false, true, summary, noUpdate, check};
 
         MenuInputs update = counting;
-        update.lastSweepSummary.clear();
         update.updateVersion = QStringLiteral("1.5");
-        QTest::newRow("update available")
-            << update << Expected{"14 tabs · 3 idle ≥ 7d", false, noSummary, {"Update to 1.5…", true, true}, check};
+        const MenuEntryState offer{QStringLiteral("Update to 1.5…"), true, true};
+        QTest::newRow("update available") << update << MenuState{counts, false, true, summary, offer, check};
 
         MenuInputs checking = update;
         checking.isCheckingForUpdate = true;
-        QTest::newRow("checking") << checking
-                                  << Expected{"14 tabs · 3 idle ≥ 7d", false, noSummary, {"Update to 1.5…", true, true},
-                                              {"Checking for Updates…", true, false}};
+        QTest::newRow("checking")
+            << checking << MenuState{counts, false, true, summary, offer, {"Checking for Updates…", true, false}};
 
         MenuInputs installing = update;
         installing.isUpdating = true;
         QTest::newRow("installing") << installing
-                                    << Expected{"14 tabs · 3 idle ≥ 7d", false, noSummary, {"Installing update…", true, false},
-                                                {"Check for Updates…", true, false}};
+                                    << MenuState{counts, false, true, summary, {"Installing update…", true, false},
+                                                 {"Check for Updates…", true, false}};
 
         MenuInputs packaged = update;
         packaged.selfUpdate = false;
         QTest::newRow("updates left to a package manager")
-            << packaged << Expected{"14 tabs · 3 idle ≥ 7d", false, noSummary, {"Update to 1.5…", false, true},
-                                    {"Check for Updates…", false, true}};
+            << packaged << MenuState{counts, false, true, summary, {"Update to 1.5…", false, true},
+                                     {"Check for Updates…", false, true}};
     }
     void menuState()
     {
         QFETCH(MenuInputs, inputs);
-        QFETCH(Expected, expected);
+        QFETCH(MenuState, expected);
         const MenuState state = MenuState::of(inputs);
         QCOMPARE(state.statusLine, expected.statusLine);
-        QCOMPARE(state.allowAccessVisible, expected.allowAccess);
+        QCOMPARE(state.allowAccessVisible, expected.allowAccessVisible);
+        QCOMPARE(state.paused, expected.paused);
         QCOMPARE(state.summary, expected.summary);
         QCOMPARE(state.update, expected.update);
-        QCOMPARE(state.checkForUpdates, expected.check);
+        QCOMPARE(state.checkForUpdates, expected.checkForUpdates);
     }
 
     void theMenuFollowsTheController()
     {
-        StandinControl::setWindows({Window{1, 1, {Tab{"https://a.example/", "A"}, Tab{"https://b.example/", "B"}}}},
-                                   QJsonObject{{"automation", "denied"}});
+        const QList<Window> twoTabs{Window{1, 1, {Tab{"https://a.example/", "A"}, Tab{"https://b.example/", "B"}}}};
+        StandinControl::setWindows(twoTabs, QJsonObject{{"automation", "denied"}});
         ModelHarness h;
         DrowsewickApp app(*h.model, true);
         QCOMPARE(visibleTexts(app.menu()),
@@ -129,9 +114,7 @@ private slots:
         h.model->tick();
         QCOMPARE(visibleTexts(app.menu()).mid(0, 2), (QStringList{"Safari access needed — click below", "Allow Safari access…"}));
 
-        QJsonObject allowed = StandinControl::state();
-        allowed.insert(QStringLiteral("automation"), QStringLiteral("allowed"));
-        StandinControl::writeState(allowed);
+        StandinControl::setWindows(twoTabs);
         h.model->tick();
         h.model->sweepNow();
         QCOMPARE(visibleTexts(app.menu()).mid(0, 7),
@@ -140,7 +123,8 @@ private slots:
         QVERIFY(!actionNamed(app.menu(), QStringLiteral("Nothing idle to sweep."))->isEnabled());
     }
 
-    void pauseInTheMenuIsTheSavedSetting()
+    // Pause is the saved setting both ways; the other commands go straight to the controller.
+    void menuCommandsReachTheController()
     {
         ModelHarness h;
         DrowsewickApp app(*h.model, true);
@@ -151,12 +135,7 @@ private slots:
         QVERIFY(Settings::load().paused);
         h.model->setPaused(false);
         QVERIFY(!pause->isChecked());
-    }
 
-    void menuCommandsReachTheController()
-    {
-        ModelHarness h;
-        DrowsewickApp app(*h.model, true);
         actionNamed(app.menu(), QStringLiteral("Open archive folder"))->trigger();
         QCOMPARE(h.openedUrls, QList<QUrl>{QUrl::fromLocalFile(h.model->settings().archiveFolder())});
         StandinControl::setWindows({});
@@ -164,7 +143,8 @@ private slots:
         QCOMPARE(h.model->lastSweepSummary(), QStringLiteral("No open tabs to save."));
     }
 
-    void aSecondLaunchHandsOverToTheFirst()
+    // A second launch hands over to the first; with no first one listening, it gives up.
+    void aSecondLaunchHandsOverOnlyToARunningFirst()
     {
         const QString folder = QDir::homePath() + QStringLiteral("/runtime");
         SingleInstance first(folder);
@@ -174,12 +154,7 @@ private slots:
         QVERIFY(!second.claim());
         QVERIFY(second.handOver());
         QTRY_COMPARE(activated.size(), 1);
-    }
 
-    void aLockWithoutAnInstanceIsNoHandOver()
-    {
-        SingleInstance lonely(QDir::homePath() + QStringLiteral("/elsewhere"));
-        QVERIFY(lonely.claim());
         SingleInstance unreachable(QDir::homePath() + QStringLiteral("/nobody"));
         QVERIFY(!unreachable.handOver(300));
     }
