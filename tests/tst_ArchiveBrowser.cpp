@@ -69,7 +69,9 @@ private slots:
         StandinControl::setWindows({});
     }
 
-    void anEmptyArchiveExplainsItself()
+    // With nothing archived yet, the window says where tabs will come from; its footer's one button
+    // opens the archive folder, made first if need be.
+    void anEmptyArchiveExplainsItselfAndOffersItsFolder()
     {
         Fixture f;
         ArchiveBrowserView &view = f.show();
@@ -83,8 +85,17 @@ private slots:
         QCOMPARE(child<QLabel>(view, "emptyCaption").text(),
                  QStringLiteral("Idle Safari tabs land here as Markdown — or use “Save all open tabs”."));
         QCOMPARE(child<QLabel>(view, "archivedCount").text(), QStringLiteral("0 archived"));
+
+        const QList<QPushButton *> buttons = view.findChildren<QPushButton *>();
+        QCOMPARE(buttons.size(), 1);
+        QCOMPARE(buttons[0]->text(), QStringLiteral("Open archive folder"));
+        QTest::mouseClick(buttons[0], Qt::LeftButton);
+        QVERIFY(QFileInfo(f.folder()).isDir());
+        QCOMPARE(f.harness.openedUrls, QList<QUrl>{QUrl::fromLocalFile(f.folder())});
     }
 
+    // What no entry matches is said in place of the list, without the caption for an empty archive;
+    // the count stays that of the whole archive.
     void theSearchFoldsCaseAndKeepsSpaces_data()
     {
         QTest::addColumn<QString>("query");
@@ -95,6 +106,7 @@ private slots:
         QTest::newRow("a space") << " " << QStringList{"Morning News", "Files"};
         QTest::newRow("shared by all, order kept") << "example" << QStringList{"Guide", "Morning News", "Files"};
         QTest::newRow("a trailing space counts") << "guide " << QStringList();
+        QTest::newRow("no match") << "nowhere" << QStringList();
     }
     void theSearchFoldsCaseAndKeepsSpaces()
     {
@@ -106,45 +118,26 @@ private slots:
         QTest::keyClicks(&child<QLineEdit>(view, "searchField"), query);
         QCOMPARE(listedTitles(view), titles);
         QCOMPARE(child<QListView>(view, "archiveList").isVisible(), !titles.isEmpty());
-        QCOMPARE(child<QLabel>(view, "archivedCount").text(), QStringLiteral("3 archived"));
-    }
-
-    void noMatchSaysSoWithoutTheCaption()
-    {
-        Fixture f;
-        f.archive(sweptTabs);
-        ArchiveBrowserView &view = f.show();
-        QTest::keyClicks(&child<QLineEdit>(view, "searchField"), "nowhere");
-        QVERIFY(!child<QListView>(view, "archiveList").isVisible());
         QCOMPARE(child<QLabel>(view, "emptyTitle").text(), QStringLiteral("No matches."));
         QVERIFY(!child<QLabel>(view, "emptyCaption").isVisible());
         QCOMPARE(child<QLabel>(view, "archivedCount").text(), QStringLiteral("3 archived"));
     }
 
-    void theClearButtonComesWithTheFirstCharacter()
-    {
-        Fixture f;
-        f.archive(sweptTabs);
-        ArchiveBrowserView &view = f.show();
-        auto &field = child<QLineEdit>(view, "searchField");
-        auto &clear = child<QToolButton>(view, "clearSearchButton");
-        QCOMPARE(field.placeholderText(), QStringLiteral("Search archived tabs"));
-        QVERIFY(!clear.isVisible());
-        QTest::keyClick(&field, 'g');
-        QVERIFY(clear.isVisible());
-        QTest::mouseClick(&clear, Qt::LeftButton);
-        QCOMPARE(field.text(), QString());
-        QVERIFY(!clear.isVisible());
-        QCOMPARE(listedTitles(view).size(), 3);
-    }
-
+    // A refused reopen changes nothing; an allowed one opens the address. Either way the entry stays
+    // in the list and in its file, and a click beside the button reopens nothing.
     void reopenOpensTheAddressAndKeepsTheEntry()
     {
-        StandinControl::setWindows({Window{1, 1, {Tab{"https://open.example/", "Open"}}}});
+        const QList<Window> oneTab{Window{1, 1, {Tab{"https://open.example/", "Open"}}}};
+        StandinControl::setWindows(oneTab, QJsonObject{{"automation", "denied"}});
         Fixture f;
         f.archive(sweptTabs);
         ArchiveBrowserView &view = f.show();
         QTest::keyClicks(&child<QLineEdit>(view, "searchField"), "news");
+        clickReopen(view, 0);
+        QCOMPARE(StandinControl::openUrls(), QStringList{"https://open.example/"});
+        QCOMPARE(listedTitles(view), QStringList{"Morning News"});
+
+        StandinControl::setWindows(oneTab);
         clickReopen(view, 0);
         QCOMPARE(StandinControl::openUrls().size(), 2);
         QVERIFY(StandinControl::openUrls().contains(QStringLiteral("https://news.example.com/today")));
@@ -157,32 +150,32 @@ private slots:
         QCOMPARE(StandinControl::openUrls().size(), 2);
     }
 
-    void aFailedReopenIsIgnored()
-    {
-        Fixture f;
-        f.archive(sweptTabs);
-        ArchiveBrowserView &view = f.show();
-        QJsonObject denied = StandinControl::state();
-        denied.insert(QStringLiteral("automation"), QStringLiteral("denied"));
-        StandinControl::writeState(denied);
-        clickReopen(view, 1);
-        QCOMPARE(listedTitles(view).size(), 3);
-        QVERIFY(StandinControl::openUrls().isEmpty());
-    }
-
+    // The search and its clear button stay as they were while the window is hidden; clearing the
+    // search hides the button and lists everything again.
     void showingAgainBringsBackTheSameWindowAndSearch()
     {
         Fixture f;
         f.archive(sweptTabs);
         ArchiveBrowserView &first = f.show();
-        QTest::keyClicks(&child<QLineEdit>(first, "searchField"), "Guide");
+        auto &field = child<QLineEdit>(first, "searchField");
+        auto &clear = child<QToolButton>(first, "clearSearchButton");
+        QCOMPARE(field.placeholderText(), QStringLiteral("Search archived tabs"));
+        QVERIFY(!clear.isVisible());
+        QTest::keyClicks(&field, "G"); // the first character brings the button
+        QVERIFY(clear.isVisible());
+        QTest::keyClicks(&field, "uide");
         QVERIFY(first.close());
         QVERIFY(!first.isVisible());
         QCOMPARE(&f.show(), &first);
         QVERIFY(first.isVisible());
         QVERIFY(QTest::qWaitForWindowActive(&first));
-        QCOMPARE(child<QLineEdit>(first, "searchField").text(), QStringLiteral("Guide"));
+        QCOMPARE(field.text(), QStringLiteral("Guide"));
         QCOMPARE(listedTitles(first), QStringList{"Guide"});
+
+        QTest::mouseClick(&clear, Qt::LeftButton);
+        QCOMPARE(field.text(), QString());
+        QVERIFY(!clear.isVisible());
+        QCOMPARE(listedTitles(first).size(), 3);
     }
 
     void aTabArchivedTwiceIsListedTwice()
@@ -196,18 +189,6 @@ private slots:
         QTest::mouseClick(&child<QToolButton>(view, "reloadButton"), Qt::LeftButton);
         QCOMPARE(listedTitles(view), (QStringList{"Guide", "Guide"}));
         QCOMPARE(child<QLabel>(view, "archivedCount").text(), QStringLiteral("2 archived"));
-    }
-
-    void theFooterOpensTheArchiveFolder()
-    {
-        Fixture f;
-        ArchiveBrowserView &view = f.show();
-        const QList<QPushButton *> buttons = view.findChildren<QPushButton *>();
-        QCOMPARE(buttons.size(), 1);
-        QCOMPARE(buttons[0]->text(), QStringLiteral("Open archive folder"));
-        QTest::mouseClick(buttons[0], Qt::LeftButton);
-        QVERIFY(QFileInfo(f.folder()).isDir());
-        QCOMPARE(f.harness.openedUrls, QList<QUrl>{QUrl::fromLocalFile(f.folder())});
     }
 };
 
