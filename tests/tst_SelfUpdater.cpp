@@ -10,21 +10,8 @@
 #include <unistd.h>
 
 using namespace UpdateTest;
-using SelfUpdater::UpdateError;
 
 namespace {
-
-QString nameOf(UpdateError error)
-{
-    switch (error) {
-    case UpdateError::download: return QStringLiteral("download");
-    case UpdateError::unpack: return QStringLiteral("unpack");
-    case UpdateError::notFound: return QStringLiteral("notFound");
-    case UpdateError::badSignature: return QStringLiteral("badSignature");
-    case UpdateError::readOnlyLocation: return QStringLiteral("readOnlyLocation");
-    }
-    return QStringLiteral("unknown error");
-}
 
 // How an installation ended: "installed", the name of an UpdateError, or "platform: " and the
 // message.
@@ -36,20 +23,12 @@ QString outcomeOf(QFuture<void> installation)
         installation.waitForFinished();
         return QStringLiteral("installed");
     } catch (const SelfUpdater::Failure &failure) {
-        return nameOf(failure.error());
+        // In the order UpdateError declares them.
+        const QStringList names{"download", "unpack", "notFound", "badSignature", "readOnlyLocation"};
+        return names.value(int(failure.error()), QStringLiteral("unknown error"));
     } catch (const SelfUpdater::PlatformFailure &failure) {
         return QStringLiteral("platform: ") + failure.message();
     }
-}
-
-// The message of a skipped child run, empty when it did not skip.
-QString skipReason(const ToolRun &child)
-{
-    for (const QByteArray &line : child.output.split('\n')) {
-        if (line.startsWith("SKIP"))
-            return QString::fromUtf8(line);
-    }
-    return {};
 }
 
 constexpr uid_t unprivilegedUser = 65534;
@@ -116,37 +95,18 @@ private:
         return bytes;
     }
 
-    // Runs one test function of this binary again as another process; it passes, fails or skips
-    // as that run did.
-    QString runChild(const QString &launcher, const QStringList &launcherArguments, const QString &binary,
-                     const QProcessEnvironment &environment, QByteArray *failure)
+    // Runs the current test function of this binary again as another process, started by
+    // launcher; it passes, fails or skips as that run did.
+    void rerunAs(const QString &launcher, const QStringList &launcherArguments, const QString &binary,
+                 const QProcessEnvironment &environment)
     {
-        const ToolRun child = runTool(launcher, launcherArguments + QStringList{binary, QString::fromLatin1(QTest::currentTestFunction())},
-                                      {}, environment);
-        *failure = child.exitCode == 0 ? QByteArray() : child.output;
-        return skipReason(child);
-    }
-
-    // The location checks as they meet a user who may not write: the holding folder is closed.
-    void refuseClosedHoldingFolder()
-    {
-        const QString holder = QFileInfo(m_environment.bundlePath).absolutePath();
-        const auto reopen = qScopeGuard([&] { QFile::setPermissions(holder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner); });
-        QVERIFY(QFile::setPermissions(holder, QFile::ReadOwner | QFile::ExeOwner));
-        expectRefusedLocation();
-    }
-
-    // The bundle is a volume of its own, mounted read-only; the folder around it stays writable.
-    void refuseBundleOnReadOnlyVolume()
-    {
-        const QString bundle = m_environment.bundlePath;
-        if (runTool(QStringLiteral("mount"), {QStringLiteral("-t"), QStringLiteral("tmpfs"), QStringLiteral("-o"), QStringLiteral("size=1m"),
-                                              QStringLiteral("drowsewick-test"), bundle}).exitCode != 0)
-            QSKIP("this system does not let tests mount a volume");
-        const auto unmount = qScopeGuard([&] { runTool(QStringLiteral("umount"), {bundle}); });
-        makeBundle(bundle, "old", root(QStringLiteral("started")));
-        QCOMPARE(runTool(QStringLiteral("mount"), {QStringLiteral("-o"), QStringLiteral("remount,ro"), bundle}).exitCode, 0);
-        expectRefusedLocation();
+        const QStringList arguments = launcherArguments + QStringList{binary, QString::fromLatin1(QTest::currentTestFunction())};
+        const ToolRun child = runTool(launcher, arguments, {}, environment);
+        QVERIFY2(child.exitCode == 0, child.output.constData());
+        for (const QByteArray &line : child.output.split('\n')) {
+            if (line.startsWith("SKIP"))
+                QSKIP(line.constData());
+        }
     }
 
 private slots:
@@ -191,21 +151,15 @@ private slots:
     void downloadNeedsStatus200()
     {
         QFETCH(int, status);
+        // A first attempt makes the work folders; what it leaves is gone when the next one starts.
+        QCOMPARE(serveAndInstall(404, {}), QStringLiteral("download"));
+        writeFile(workFolder() + QStringLiteral("/unpacked/Old.app/drowsewick"), "left by the first attempt");
         stageBundle(QStringLiteral("Drowsewick.app"), "new");
         const QByteArray archive = status == 304 ? QByteArray() : zipOf(root(QStringLiteral("staging")));
         QCOMPARE(serveAndInstall(status, archive), QStringLiteral("download"));
-        QVERIFY(QFileInfo(workFolder()).isDir());
         QCOMPARE(contents(workFolder()), (QMap<QString, QByteArray>()));
         QCOMPARE(QFileInfo(m_environment.workRoot).permissions(),
                  QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadUser | QFile::WriteUser | QFile::ExeUser);
-    }
-
-    void retryStartsWithAnEmptyWorkFolder()
-    {
-        QCOMPARE(serveAndInstall(404, {}), QStringLiteral("download"));
-        writeFile(workFolder() + QStringLiteral("/unpacked/Old.app/drowsewick"), "left by the first attempt");
-        QCOMPARE(serveAndInstall(404, {}), QStringLiteral("download"));
-        QCOMPARE(contents(workFolder()), (QMap<QString, QByteArray>()));
     }
 
     void refusesWorkRootOthersCanEnter()
@@ -242,43 +196,38 @@ private slots:
         QCOMPARE(serveAndInstall(200, zipOf(root(QStringLiteral("staging")))), QStringLiteral("notFound"));
     }
 
+    // Beside a signed Drowsewick.app the archive holds the entry "written", renamed to "renamedTo";
+    // "@" in either stands for the path of a folder outside, without its leading "/".
     void entriesLeadingOutAreRefused_data()
     {
-        QTest::addColumn<QString>("entry");
-        QTest::newRow("parent folder") << "parent";
-        QTest::newRow("absolute name") << "absolute";
-        QTest::newRow("symbolic link leading out") << "link";
-        QTest::newRow("symbolic link alone") << "lone link";
-        QTest::newRow("parent folder deeper in the name") << "deeper";
-        QTest::newRow("backslash") << "backslash";
+        QTest::addColumn<bool>("link"); // Drowsewick.app/link, a symbolic link to the folder outside
+        QTest::addColumn<QByteArray>("written");
+        QTest::addColumn<QByteArray>("renamedTo");
+        QTest::newRow("parent folder") << false << QByteArray("zz/escaped") << QByteArray("../escaped");
+        QTest::newRow("absolute name") << false << QByteArray("z@/escaped") << QByteArray("/@/escaped");
+        QTest::newRow("symbolic link leading out") << true << QByteArray("Drowsewick.app/linq/escaped")
+                                                   << QByteArray("Drowsewick.app/link/escaped");
+        QTest::newRow("symbolic link alone") << true << QByteArray() << QByteArray();
+        QTest::newRow("parent folder deeper in the name") << false << QByteArray("Drowsewick.app/zz/zz/escaped")
+                                                          << QByteArray("Drowsewick.app/../../escaped");
+        QTest::newRow("backslash") << false << QByteArray("zz_escaped") << QByteArray("..\\escaped");
     }
     void entriesLeadingOutAreRefused()
     {
-        QFETCH(QString, entry);
+        QFETCH(bool, link);
+        QFETCH(QByteArray, written);
+        QFETCH(QByteArray, renamedTo);
         const QString staging = root(QStringLiteral("staging"));
         const QString outside = root(QStringLiteral("outside"));
         QDir().mkpath(outside);
         stageBundle(QStringLiteral("Drowsewick.app"), "new");
+        if (link)
+            QVERIFY(QFile::link(outside, staging + QStringLiteral("/Drowsewick.app/link")));
+        const QByteArray outsideName = QFile::encodeName(outside).mid(1);
         QList<std::pair<QByteArray, QByteArray>> renames;
-        if (entry == QLatin1String("parent")) {
-            writeFile(staging + QStringLiteral("/zz/escaped"), "out");
-            renames = {{"zz/escaped", "../escaped"}};
-        } else if (entry == QLatin1String("absolute")) {
-            const QByteArray target = QFile::encodeName(outside) + "/escaped";
-            writeFile(staging + QLatin1Char('/') + QFile::decodeName(target).replace(0, 1, u'z'), "out");
-            renames = {{QByteArray(target).replace(0, 1, "z"), target}};
-        } else if (entry == QLatin1String("link")) {
-            QFile::link(outside, staging + QStringLiteral("/Drowsewick.app/link"));
-            writeFile(staging + QStringLiteral("/Drowsewick.app/linq/escaped"), "out");
-            renames = {{"linq/escaped", "link/escaped"}};
-        } else if (entry == QLatin1String("lone link")) {
-            QFile::link(outside, staging + QStringLiteral("/Drowsewick.app/link"));
-        } else if (entry == QLatin1String("deeper")) {
-            writeFile(staging + QStringLiteral("/Drowsewick.app/zz/zz/escaped"), "out");
-            renames = {{"Drowsewick.app/zz/zz/escaped", "Drowsewick.app/../../escaped"}};
-        } else {
-            writeFile(staging + QStringLiteral("/zz_escaped"), "out");
-            renames = {{"zz_escaped", "..\\escaped"}};
+        if (!written.isEmpty()) {
+            renames.append({written.replace('@', outsideName), renamedTo.replace('@', outsideName)});
+            writeFile(staging + u'/' + QFile::decodeName(written), "out");
         }
         QCOMPARE(serveAndInstall(200, zipOf(staging, renames)), QStringLiteral("unpack"));
         QCOMPARE(contents(outside), (QMap<QString, QByteArray>()));
@@ -345,47 +294,48 @@ private slots:
 
     void refusesFolderTheUserCannotWrite()
     {
-        if (::geteuid() != 0) {
-            refuseClosedHoldingFolder();
-            return;
+        if (::geteuid() == 0) {
+            // Root may write anywhere, so this runs again as an unprivileged user, from a copy of
+            // the binary in a folder that user owns.
+            QTemporaryDir place(QDir::tempPath() + QStringLiteral("/drowsewick-unprivileged-XXXXXX"));
+            const QString binary = place.filePath(QStringLiteral("tst_SelfUpdater"));
+            QVERIFY(QFile::copy(QCoreApplication::applicationFilePath(), binary));
+            QCOMPARE(::chown(QFile::encodeName(place.path()).constData(), unprivilegedUser, unprivilegedUser), 0);
+            QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+            environment.insert(QStringLiteral("TMPDIR"), place.path());
+            const QStringList asUnprivileged = {QStringLiteral("--reuid=%1").arg(unprivilegedUser),
+                                                QStringLiteral("--regid=%1").arg(unprivilegedUser), QStringLiteral("--clear-groups")};
+            if (runTool(QStringLiteral("setpriv"), asUnprivileged + QStringList{binary, QStringLiteral("-functions")}, {}, environment).exitCode != 0)
+                QSKIP("cannot run this test binary as user 65534 (no setpriv, or the temporary folder is closed to that user)");
+            return rerunAs(QStringLiteral("setpriv"), asUnprivileged, binary, environment);
         }
-        // Root may write anywhere, so this runs again as an unprivileged user, from a copy of the
-        // binary in a folder that user owns.
-        QTemporaryDir place(QDir::tempPath() + QStringLiteral("/drowsewick-unprivileged-XXXXXX"));
-        const QString binary = place.filePath(QStringLiteral("tst_SelfUpdater"));
-        QVERIFY(QFile::copy(QCoreApplication::applicationFilePath(), binary));
-        QCOMPARE(::chown(QFile::encodeName(place.path()).constData(), unprivilegedUser, unprivilegedUser), 0);
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert(QStringLiteral("TMPDIR"), place.path());
-        const QStringList asUnprivileged = {QStringLiteral("--reuid=%1").arg(unprivilegedUser),
-                                            QStringLiteral("--regid=%1").arg(unprivilegedUser), QStringLiteral("--clear-groups")};
-        if (runTool(QStringLiteral("setpriv"), asUnprivileged + QStringList{binary, QStringLiteral("-functions")}, {}, environment).exitCode != 0)
-            QSKIP("cannot run this test binary as user 65534 (no setpriv, or the temporary folder is closed to that user)");
-        QByteArray failure;
-        const QString skipped = runChild(QStringLiteral("setpriv"), asUnprivileged, binary, environment, &failure);
-        QVERIFY2(failure.isEmpty(), failure.constData());
-        if (!skipped.isEmpty())
-            QSKIP(qPrintable(skipped));
+        const QString holder = QFileInfo(m_environment.bundlePath).absolutePath();
+        const auto reopen = qScopeGuard([&] { QFile::setPermissions(holder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner); });
+        QVERIFY(QFile::setPermissions(holder, QFile::ReadOwner | QFile::ExeOwner));
+        expectRefusedLocation();
     }
 
     void refusesReadOnlyVolume()
     {
-        if (qEnvironmentVariableIsSet("DROWSEWICK_TEST_PRIVATE_MOUNTS")) {
-            refuseBundleOnReadOnlyVolume();
-            return;
+        if (!qEnvironmentVariableIsSet("DROWSEWICK_TEST_PRIVATE_MOUNTS")) {
+            // Mounting needs root, and happens in a mount namespace of a child's own, so nothing
+            // stays mounted whatever becomes of the test.
+            const QStringList privateMounts = {QStringLiteral("--mount"), QStringLiteral("--propagation"), QStringLiteral("private")};
+            if (::geteuid() != 0 || runTool(QStringLiteral("unshare"), privateMounts + QStringList{QStringLiteral("true")}).exitCode != 0)
+                QSKIP("mounting a read-only volume needs root and a mount namespace of the test's own");
+            QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+            environment.insert(QStringLiteral("DROWSEWICK_TEST_PRIVATE_MOUNTS"), QStringLiteral("1"));
+            return rerunAs(QStringLiteral("unshare"), privateMounts, QCoreApplication::applicationFilePath(), environment);
         }
-        // Mounting needs root, and happens in a mount namespace of a child's own, so nothing
-        // stays mounted whatever becomes of the test.
-        const QStringList privateMounts = {QStringLiteral("--mount"), QStringLiteral("--propagation"), QStringLiteral("private")};
-        if (::geteuid() != 0 || runTool(QStringLiteral("unshare"), privateMounts + QStringList{QStringLiteral("true")}).exitCode != 0)
-            QSKIP("mounting a read-only volume needs root and a mount namespace of the test's own");
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert(QStringLiteral("DROWSEWICK_TEST_PRIVATE_MOUNTS"), QStringLiteral("1"));
-        QByteArray failure;
-        const QString skipped = runChild(QStringLiteral("unshare"), privateMounts, QCoreApplication::applicationFilePath(), environment, &failure);
-        QVERIFY2(failure.isEmpty(), failure.constData());
-        if (!skipped.isEmpty())
-            QSKIP(qPrintable(skipped));
+        // The bundle is a volume of its own, mounted read-only; the folder around it stays writable.
+        const QString bundle = m_environment.bundlePath;
+        if (runTool(QStringLiteral("mount"), {QStringLiteral("-t"), QStringLiteral("tmpfs"), QStringLiteral("-o"), QStringLiteral("size=1m"),
+                                              QStringLiteral("drowsewick-test"), bundle}).exitCode != 0)
+            QSKIP("this system does not let tests mount a volume");
+        const auto unmount = qScopeGuard([&] { runTool(QStringLiteral("umount"), {bundle}); });
+        makeBundle(bundle, "old", root(QStringLiteral("started")));
+        QCOMPARE(runTool(QStringLiteral("mount"), {QStringLiteral("-o"), QStringLiteral("remount,ro"), bundle}).exitCode, 0);
+        expectRefusedLocation();
     }
 };
 
