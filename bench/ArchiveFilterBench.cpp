@@ -7,7 +7,6 @@
 #include "BenchSupport.h"
 #include "PaintWatch.h"
 
-#include <QApplication>
 #include <QFile>
 #include <QLineEdit>
 #include <QListView>
@@ -87,18 +86,11 @@ Bench::Row row(const QString &query, qsizetype entries, const Bench::Comparison 
 
 int main(int argc, char *argv[])
 {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    const Bench::Arguments arguments = Bench::Arguments::parse(argc, argv);
-    const Bench::ThrowAwayHome home;
-    QApplication application(argc, argv);
-    const QString folder = BenchData::archiveFor(arguments.smoke, arguments.data, home.path());
-    const QString lines = home.path() + QStringLiteral("/all-lines.md");
-    concatenate(BenchData::archiveFiles(folder), lines);
-
-    const QDateTime now = QDateTime::currentDateTimeUtc();
-    const auto model = BenchModel::make(std::make_unique<BenchModel::FixedBridge>(), &now);
-    BenchModel::changeSettings(*model, [&](Settings &settings) { settings.archiveFolderPath = folder; });
-    SearchWindow window(*model);
+    BenchModel::ArchiveWindowBench bench(argc, argv);
+    const Bench::Arguments &arguments = bench.arguments;
+    const QString lines = bench.home.path() + QStringLiteral("/all-lines.md");
+    concatenate(BenchData::archiveFiles(bench.folder), lines);
+    SearchWindow window(*bench.model);
     const qsizetype entries = window.list->model()->rowCount();
 
     QList<bool> holds;

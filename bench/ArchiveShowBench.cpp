@@ -2,12 +2,10 @@
 // archive alone. The window is made on the first show and afterwards only hidden and shown
 // again, as in the application; every show reads the archive again.
 #include "ArchiveBrowser.h"
-#include "BenchData.h"
 #include "BenchModel.h"
 #include "BenchSupport.h"
 #include "PaintWatch.h"
 
-#include <QApplication>
 #include <QListView>
 
 namespace {
@@ -35,26 +33,21 @@ Bench::Row row(const QString &hotPath, const QString &data, const Bench::Compari
 
 int main(int argc, char *argv[])
 {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    const Bench::Arguments arguments = Bench::Arguments::parse(argc, argv);
-    const Bench::ThrowAwayHome home;
-    QApplication application(argc, argv);
-    const QString folder = BenchData::archiveFor(arguments.smoke, arguments.data, home.path());
-
-    const QDateTime now = QDateTime::currentDateTimeUtc();
-    const auto model = BenchModel::make(std::make_unique<BenchModel::FixedBridge>(), &now);
-    BenchModel::changeSettings(*model, [&](Settings &settings) { settings.archiveFolderPath = folder; });
+    BenchModel::ArchiveWindowBench bench(argc, argv);
+    const Bench::Arguments &arguments = bench.arguments;
+    const QString &folder = bench.folder;
+    DrowsewickModel &model = *bench.model;
     const QString entries = Bench::count(Archive::all(folder).size()) + QStringLiteral(" entries, offscreen");
 
     ArchiveBrowserController windows;
     Bench::Comparison first;
-    first.figure = Bench::seconds([&] { showUntilPainted(windows, *model); });
+    first.figure = Bench::seconds([&] { showUntilPainted(windows, model); });
     first.floor = Bench::fastest(arguments.smoke ? 1 : 3, [&] { return Archive::all(folder); });
     const Bench::Comparison again = Bench::compare(
         arguments.smoke ? 1 : 11,
         [&] {
             windows.window()->hide();
-            showUntilPainted(windows, *model);
+            showUntilPainted(windows, model);
         },
         [&] { return Archive::all(folder); });
 

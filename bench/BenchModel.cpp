@@ -1,5 +1,7 @@
 #include "BenchModel.h"
 
+#include "BenchData.h"
+
 namespace BenchModel {
 
 namespace {
@@ -35,6 +37,13 @@ public:
     void open(const QUrl &) override {}
 };
 
+// Read before the application is made, which is when the platform is chosen.
+Bench::Arguments offscreenArguments(int argc, char *argv[])
+{
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    return Bench::Arguments::parse(argc, argv);
+}
+
 } // namespace
 
 std::unique_ptr<DrowsewickModel> make(std::unique_ptr<SafariBridge> bridge, const QDateTime *now)
@@ -59,6 +68,15 @@ void changeSettings(DrowsewickModel &model, const std::function<void(Settings &)
     Settings settings = model.settings();
     change(settings);
     model.setSettings(settings);
+}
+
+ArchiveWindowBench::ArchiveWindowBench(int &argc, char *argv[])
+    : arguments(offscreenArguments(argc, argv)),
+      application(argc, argv),
+      folder(BenchData::archiveFor(arguments.smoke, arguments.data, home.path())),
+      model(make(std::make_unique<FixedBridge>(), &now))
+{
+    changeSettings(*model, [this](Settings &settings) { settings.archiveFolderPath = folder; });
 }
 
 } // namespace BenchModel

@@ -1,7 +1,9 @@
 #pragma once
 
+#include "BenchSupport.h"
 #include "DrowsewickModel.h"
 
+#include <QApplication>
 #include <QDateTime>
 
 #include <memory>
@@ -28,5 +30,19 @@ std::unique_ptr<DrowsewickModel> make(std::unique_ptr<SafariBridge> bridge, cons
 
 // The controller with these settings changed, saved as the settings window would.
 void changeSettings(DrowsewickModel &model, const std::function<void(Settings &)> &change);
+
+// What the archive-window benchmarks share: the offscreen application in a throw-away home, the
+// archive to read, and a controller whose archive folder it is.
+struct ArchiveWindowBench
+{
+    ArchiveWindowBench(int &argc, char *argv[]);
+
+    Bench::Arguments arguments;
+    Bench::ThrowAwayHome home;
+    QApplication application;
+    QString folder;
+    QDateTime now = QDateTime::currentDateTimeUtc();
+    std::unique_ptr<DrowsewickModel> model;
+};
 
 } // namespace BenchModel
