@@ -67,9 +67,12 @@ bool isPress(const QEvent &event)
 // on, at the lowest priority, so that it never slows down a search that the user is waiting for.
 void releaseElsewhere(QList<ArchivedTab> entries)
 {
-    static QThreadPool releaser;
-    releaser.setMaxThreadCount(1);
-    releaser.setThreadPriority(QThread::IdlePriority);
+    static QThreadPool &releaser = []() -> QThreadPool & {
+        static QThreadPool pool;
+        pool.setMaxThreadCount(1);
+        pool.setThreadPriority(QThread::IdlePriority);
+        return pool;
+    }();
     releaser.start([entries = std::move(entries)]() mutable { entries = {}; });
 }
 
