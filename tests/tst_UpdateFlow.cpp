@@ -10,6 +10,9 @@ namespace {
 
 const QString manifestPath = QStringLiteral("/drowsewick/latest.json");
 const QString offerMessage = QStringLiteral("A new version of Drowsewick is available");
+const int install = Dialogs::firstButton; // the offer's buttons: "Install", "Later"
+const int later = Dialogs::firstButton + 1;
+const QString putOffKey = QStringLiteral("nimbrel.drowsewick.update.promptedVersion"); // the version offered last
 
 QByteArray manifestFor(const char *version)
 {
@@ -33,25 +36,17 @@ class TestUpdateFlow : public QObject
 
     LocalHttpsServer m_server;
 
-    // A controller whose update host is the local server, trusted, offering `version`.
-    std::unique_ptr<ModelHarness> harnessOffering(const char *version)
+    // A controller whose update host is the local server, trusted, offering `version`; the
+    // offer, when shown, is answered with `answer`.
+    std::unique_ptr<ModelHarness> harnessOffering(const char *version, int answer)
     {
         m_server.answer(manifestPath, 200, manifestFor(version));
         auto h = std::make_unique<ModelHarness>();
         h->manifest = m_server.url(manifestPath);
         h->makeModel();
         m_server.trustOn(*h->network);
+        h->dialogs.answers.enqueue(answer);
         return h;
-    }
-
-    static void setPutOff(const QString &version)
-    {
-        UserDefaults::createForPlatform()->setString(QStringLiteral("nimbrel.drowsewick.update.promptedVersion"), version);
-    }
-
-    static std::optional<QString> putOff()
-    {
-        return UserDefaults::createForPlatform()->stringValue(QStringLiteral("nimbrel.drowsewick.update.promptedVersion"));
     }
 
 private slots:
@@ -75,9 +70,8 @@ private slots:
         QFETCH(QString, putOffVersion);
         QFETCH(bool, offered);
         if (!putOffVersion.isEmpty())
-            setPutOff(putOffVersion);
-        auto h = harnessOffering("2.0");
-        h->dialogs.answers.enqueue(Dialogs::firstButton + 1); // "Later"
+            UserDefaults::createForPlatform()->setString(putOffKey, putOffVersion);
+        auto h = harnessOffering("2.0", later);
         h->model->start();
         QTRY_VERIFY(h->model->availableUpdate().has_value());
         QCOMPARE(h->model->availableUpdate()->version, QStringLiteral("2.0"));
@@ -89,7 +83,7 @@ private slots:
             QCOMPARE(offer.informative, QStringLiteral("Drowsewick 2.0 is ready to install — you have 1.0. "
                                                        "The app will update itself and relaunch."));
             QCOMPARE(offer.buttons, (QStringList{"Install", "Later"}));
-            QCOMPARE(putOff(), QStringLiteral("2.0"));
+            QCOMPARE(UserDefaults::createForPlatform()->stringValue(putOffKey), QStringLiteral("2.0"));
         }
         QVERIFY(!h->model->isCheckingForUpdate());
     }
@@ -101,11 +95,13 @@ private slots:
         h->model->start();
         QTest::qWait(300);
         QVERIFY(!h->model->availableUpdate());
+        h->model->promptForUpdate(); // nothing to offer or install
+        h->model->installUpdate();
         QVERIFY(h->dialogs.shown.isEmpty());
+        QVERIFY(h->installed.isEmpty());
 
-        auto online = harnessOffering("2.0");
+        auto online = harnessOffering("2.0", later);
         const int before = m_server.requestCount();
-        online->dialogs.answers.enqueue(Dialogs::firstButton + 1);
         online->model->start();
         online->model->start();
         QTRY_VERIFY(online->model->availableUpdate().has_value());
@@ -115,9 +111,8 @@ private slots:
 
     void aManualCheckAlwaysAnswers()
     {
-        setPutOff(QStringLiteral("2.0"));
-        auto h = harnessOffering("2.0");
-        h->dialogs.answers.enqueue(Dialogs::firstButton + 1);
+        UserDefaults::createForPlatform()->setString(putOffKey, QStringLiteral("2.0"));
+        auto h = harnessOffering("2.0", later);
         const int before = m_server.requestCount();
         h->model->checkForUpdatesManually();
         QVERIFY(h->model->isCheckingForUpdate());
@@ -139,14 +134,13 @@ private slots:
 
     void installingQuitsOnlyOnSuccess()
     {
-        auto h = harnessOffering("2.0");
-        h->dialogs.answers.enqueue(Dialogs::firstButton); // "Install"
+        auto h = harnessOffering("2.0", install);
         h->model->checkForUpdatesManually();
         QTRY_COMPARE(h->quits, 1);
         QVERIFY(h->model->isUpdating());
         QCOMPARE(h->installed.size(), 1);
         QCOMPARE(h->installed.first().downloadURL, QUrl(QStringLiteral("https://127.0.0.1/Drowsewick.zip")));
-        QVERIFY(!putOff());
+        QVERIFY(!UserDefaults::createForPlatform()->stringValue(putOffKey));
         // While installing, nothing else starts.
         h->model->installUpdate();
         h->model->promptForUpdate();
@@ -177,12 +171,11 @@ private slots:
         QFETCH(int, error);
         QFETCH(QString, message);
         QFETCH(QString, informative);
-        auto h = harnessOffering("2.0");
+        auto h = harnessOffering("2.0", install);
         h->install = [error](const UpdateInfo &) {
             return error < 0 ? failedInstall(SelfUpdater::PlatformFailure(QStringLiteral("no space left")))
                              : failedInstall(SelfUpdater::Failure(SelfUpdater::UpdateError(error)));
         };
-        h->dialogs.answers.enqueue(Dialogs::firstButton);
         h->model->checkForUpdatesManually();
         QTRY_COMPARE(h->dialogs.shown.size(), 2);
         QVERIFY(!h->model->isUpdating());
@@ -190,15 +183,6 @@ private slots:
         QCOMPARE(h->dialogs.shown.last().message, message);
         QCOMPARE(h->dialogs.shown.last().informative, informative);
         QVERIFY(h->model->availableUpdate().has_value()); // can be tried again
-    }
-
-    void promptingWithoutAnUpdateDoesNothing()
-    {
-        ModelHarness h;
-        h.model->promptForUpdate();
-        h.model->installUpdate();
-        QVERIFY(h.dialogs.shown.isEmpty());
-        QVERIFY(h.installed.isEmpty());
     }
 };
 
