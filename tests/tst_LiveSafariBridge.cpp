@@ -121,25 +121,20 @@ private slots:
         QCOMPARE(snapshot.tabs, QList<SafariTab>{SafariTab(1, u"https://b.example/"_qs, u"Before"_qs)});
     }
 
-    void closeTakesTheFirstMatchOfItsWindowOnly()
+    // Only the first tab of its own window whose address matches, case included, is closed.
+    void closeTakesTheFirstExactMatchOfItsWindowOnly()
     {
         Standin::writeState(Standin::json(
-            "{'windows': [{'id': 7, 'current': 2, 'tabs': [{'url': 'https://a.example/'},"
-            "                                              {'url': 'https://a.example/', 'title': 'second'}]},"
-            "             {'id': 8, 'tabs': [{'url': 'https://a.example/'}]}]}"));
+            "{'windows': [{'id': 7, 'current': 2, 'tabs': [{'url': 'https://a.example/Page'}, {'url': 'https://a.example/page'},"
+            "                                              {'url': 'https://a.example/page', 'title': 'second'}]},"
+            "             {'id': 8, 'tabs': [{'url': 'https://a.example/page'}]}]}"));
         LiveSafariBridge bridge(Standin::engine());
-        bridge.close(SafariTab(7, u"https://a.example/"_qs, {}));
+        bridge.close(SafariTab(7, u"https://a.example/page"_qs, {}));
         const SafariSnapshot snapshot = bridge.snapshot();
-        QCOMPARE(snapshot.tabs, (QList<SafariTab>{SafariTab(7, u"https://a.example/"_qs, u"second"_qs),
-                                                  SafariTab(8, u"https://a.example/"_qs, u"https://a.example/"_qs)}));
-        QCOMPARE(snapshot.activeKeys, QSet<QString>{u"7|https://a.example/"_qs});
-    }
-
-    void closeConsidersCase()
-    {
-        Standin::writeState(Standin::json("{'windows': [{'id': 3, 'tabs': [{'url': 'https://a.example/Page'}, {'url': 'https://a.example/page'}]}]}"));
-        LiveSafariBridge(Standin::engine()).close(SafariTab(3, u"https://a.example/page"_qs, {}));
-        QCOMPARE(Standin::urlsOf(Standin::windows().at(0).toObject()), QStringList{u"https://a.example/Page"_qs});
+        QCOMPARE(snapshot.tabs, (QList<SafariTab>{SafariTab(7, u"https://a.example/Page"_qs, u"https://a.example/Page"_qs),
+                                                  SafariTab(7, u"https://a.example/page"_qs, u"second"_qs),
+                                                  SafariTab(8, u"https://a.example/page"_qs, u"https://a.example/page"_qs)}));
+        QCOMPARE(snapshot.activeKeys, QSet<QString>{u"7|https://a.example/page"_qs});
     }
 
     void refusedAutomationIsNotAuthorized()
@@ -173,6 +168,8 @@ private slots:
                                         << 2 << u"Unknown script."_qs;
         QTest::newRow("check fails") << QByteArray("{not json") << Standin::engine() << 0 << u"exit code 3"_qs;
         QTest::newRow("check fails on close") << QByteArray("[]") << Standin::engine() << 1 << u"exit code 3"_qs;
+        QTest::newRow("over the time limit") << (Standin::json("{'delayMs': 30000, 'windows': []}")) << Standin::engine(1s)
+                                             << 2 << u"did not finish within 1 seconds"_qs;
     }
 
     void failuresAreScriptFailed()
@@ -183,19 +180,11 @@ private slots:
         QFETCH(QString, message);
         Standin::writeState(state);
         LiveSafariBridge bridge(engine);
+        QElapsedTimer clock;
+        clock.start();
         const SafariError error = failureOf(operations[operation].second, bridge);
         QCOMPARE(error.kind(), SafariError::Kind::scriptFailed);
         QVERIFY2(error.message().contains(message), qPrintable(error.message()));
-    }
-
-    void engineOutlivingTheLimitIsEnded()
-    {
-        Standin::writeState(Standin::json("{'delayMs': 30000, 'windows': []}"));
-        LiveSafariBridge bridge(Standin::engine(1s));
-        QElapsedTimer clock;
-        clock.start();
-        const SafariError error = failureOf(operations[2].second, bridge);
-        QCOMPARE(error.kind(), SafariError::Kind::scriptFailed);
         QVERIFY2(clock.elapsed() < 20000, "the bridge waited for the engine to finish");
     }
 
