@@ -29,14 +29,14 @@ Finished runToEnd(const ProcessCommand &command, const QByteArray &input, std::c
     QProcess process;
     process.start(command.program, command.arguments);
     if (!process.waitForStarted(int(limit.count())))
-        throw SafariError::scriptFailed(QStringLiteral("Cannot run %1: %2").arg(describe(command), process.errorString()));
+        throw SafariError::engineUnavailable(QStringLiteral("Cannot run %1: %2").arg(describe(command), process.errorString()));
     process.write(input);
     process.closeWriteChannel();
     if (!process.waitForFinished(int(limit.count()))) {
         process.kill();
         process.waitForFinished();
         const QString seconds = QString::number(std::chrono::duration<double>(limit).count());
-        throw SafariError::scriptFailed(QStringLiteral("%1 did not finish within %2 seconds").arg(describe(command), seconds));
+        throw SafariError::engineUnavailable(QStringLiteral("%1 did not finish within %2 seconds").arg(describe(command), seconds));
     }
     if (process.exitStatus() != QProcess::NormalExit)
         throw SafariError::scriptFailed(QStringLiteral("%1 crashed").arg(describe(command)));

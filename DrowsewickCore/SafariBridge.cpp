@@ -2,8 +2,8 @@
 
 #include "DecimalNumber.h"
 
-SafariError::SafariError(Kind kind, QString message)
-    : m_kind(kind), m_message(std::move(message))
+SafariError::SafariError(Kind kind, QString message, bool engineUnavailable)
+    : m_kind(kind), m_message(std::move(message)), m_engineUnavailable(engineUnavailable)
 {
     m_what = m_kind == Kind::notAuthorized ? QByteArrayLiteral("not authorized to control Safari")
                                            : m_message.toUtf8();
@@ -29,10 +29,22 @@ QString joinLines(std::initializer_list<QStringView> lines)
     return text;
 }
 
+QString cleanField(QStringView field)
+{
+    QString cleaned = field.toString();
+    for (QChar &c : cleaned) {
+        if (c == fieldSeparator || c == recordSeparator)
+            c = u' ';
+    }
+    return cleaned;
+}
+
 } // namespace
 
 QString snapshot()
 {
+    // A page chooses its own title, so a separator inside a field must never reach the result:
+    // clean() turns each one into a space before the record is put together.
     static const QString script = joinLines({
         u"set fs to (ASCII character 1)",
         u"set rs to (ASCII character 2)",
@@ -51,14 +63,29 @@ QString snapshot()
         u"      set isActive to \"0\"",
         u"      if i is curIdx then set isActive to \"1\"",
         u"      try",
-        u"        set out to out & wid & fs & isActive & fs & (URL of t) & fs & (name of t) & rs",
+        u"        set out to out & wid & fs & isActive & fs & my clean(URL of t) & fs & my clean(name of t) & rs",
         u"      end try",
         u"    end repeat",
         u"  end repeat",
         u"end tell",
         u"return out",
+        u"on clean(field)",
+        u"  set saved to AppleScript's text item delimiters",
+        u"  set AppleScript's text item delimiters to {(ASCII character 1), (ASCII character 2)}",
+        u"  set pieces to text items of field",
+        u"  set AppleScript's text item delimiters to \" \"",
+        u"  set field to pieces as text",
+        u"  set AppleScript's text item delimiters to saved",
+        u"  return field",
+        u"end clean",
     });
     return script;
+}
+
+QString record(const SafariTab &tab, bool current)
+{
+    return QString::number(tab.windowID()) + fieldSeparator + (current ? u'1' : u'0') + fieldSeparator
+        + cleanField(tab.url()) + fieldSeparator + cleanField(tab.title()) + recordSeparator;
 }
 
 CloseScriptFrame closeFrame(bool considerCase)

@@ -23,18 +23,23 @@ class SafariError : public std::exception
 public:
     enum class Kind { scriptFailed, notAuthorized };
 
-    static SafariError scriptFailed(QString message) { return SafariError(Kind::scriptFailed, std::move(message)); }
-    static SafariError notAuthorized() { return SafariError(Kind::notAuthorized, {}); }
+    static SafariError scriptFailed(QString message) { return SafariError(Kind::scriptFailed, std::move(message), false); }
+    // A failed script whose engine timed out or could not be started: the next script would
+    // most likely wait as long, or fail the same way.
+    static SafariError engineUnavailable(QString message) { return SafariError(Kind::scriptFailed, std::move(message), true); }
+    static SafariError notAuthorized() { return SafariError(Kind::notAuthorized, {}, false); }
 
     Kind kind() const { return m_kind; }
     const QString &message() const { return m_message; }
+    bool isEngineUnavailable() const { return m_engineUnavailable; }
     const char *what() const noexcept override;
 
 private:
-    SafariError(Kind kind, QString message);
+    SafariError(Kind kind, QString message, bool engineUnavailable);
 
     Kind m_kind;
     QString m_message;
+    bool m_engineUnavailable;
     QByteArray m_what;
 };
 
@@ -56,6 +61,9 @@ inline constexpr QChar fieldSeparator = QChar(0x0001);
 inline constexpr QChar recordSeparator = QChar(0x0002);
 
 QString snapshot();
+// What the snapshot script writes for one tab: a separator inside the address or the title
+// becomes a space there, so no page can add, drop or change a record.
+QString record(const SafariTab &tab, bool current);
 QString close(const SafariTab &tab);
 QString open(const QString &url);
 

@@ -229,12 +229,8 @@ SafariSnapshot snapshot(int tabCount, int tabsPerWindow, quint64 seed)
 QString snapshotText(const SafariSnapshot &snapshot)
 {
     QString text;
-    for (const SafariTab &tab : snapshot.tabs) {
-        const bool current = snapshot.activeKeys.contains(tab.key());
-        text += QString::number(tab.windowID()) + SafariScript::fieldSeparator + (current ? u'1' : u'0')
-            + SafariScript::fieldSeparator + tab.url() + SafariScript::fieldSeparator + tab.title()
-            + SafariScript::recordSeparator;
-    }
+    for (const SafariTab &tab : snapshot.tabs)
+        text += SafariScript::record(tab, snapshot.activeKeys.contains(tab.key()));
     return text;
 }
 

@@ -111,14 +111,21 @@ private slots:
         QCOMPARE(urls(bridge.snapshot()), kept);
     }
 
-    void separatorsCannotSurviveTheProtocol()
+    // A separator inside an address or a title (a page chooses its own title) becomes a space: it
+    // can neither forge a record nor hide one. An address changed so is never matched by a close.
+    void separatorsInFieldsBecomeSpaces()
     {
         LiveSafariBridge bridge(Standin::engine());
         bridge.open(u"https://a.example/\u0001x"_qs);
         bridge.open(u"https://a.example/\u0002x"_qs);
-        QVERIFY(Standin::run({u"open"_qs, u"https://b.example/"_qs, u"Before\u0002After"_qs}).exitCode == 0);
-        const SafariSnapshot snapshot = bridge.snapshot();
-        QCOMPARE(snapshot.tabs, QList<SafariTab>{SafariTab(1, u"https://b.example/"_qs, u"Before"_qs)});
+        const QString forged = u"Cute cats\u00024711\u00010\u0001https://phish.example/login\u0001Online banking \u2014 sign in"_qs;
+        QVERIFY(Standin::run({u"open"_qs, u"https://b.example/"_qs, forged}).exitCode == 0);
+        const QString altered = u"https://a.example/ x"_qs;
+        const QList<SafariTab> expected{SafariTab(1, altered, altered), SafariTab(1, altered, altered),
+                                        SafariTab(1, u"https://b.example/"_qs, QString(forged).replace(u'\u0001', u' ').replace(u'\u0002', u' '))};
+        QCOMPARE(bridge.snapshot().tabs, expected);
+        bridge.close(expected.first());
+        QCOMPARE(bridge.snapshot().tabs, expected);
     }
 
     // Only the first tab of its own window whose address matches, case included, is closed.
@@ -153,23 +160,24 @@ private slots:
         QTest::addColumn<SafariEngine>("engine");
         QTest::addColumn<int>("operation");
         QTest::addColumn<QString>("message");
+        QTest::addColumn<bool>("engineUnavailable");
         const QString standin = Standin::program();
         QTest::newRow("snapshot error") << (Standin::json("{'snapshotError': -1728, 'windows': []}")) << Standin::engine()
-                                        << 0 << u"Simulated failure"_qs;
+                                        << 0 << u"Simulated failure"_qs << false;
         QTest::newRow("close refused") << (Standin::json("{'windows': [{'id': 1, 'tabs': [{'url': 'https://a.example/', 'closeFails': true}]}]}"))
-                                       << Standin::engine() << 1 << u"Simulated close failure"_qs;
+                                       << Standin::engine() << 1 << u"Simulated close failure"_qs << false;
         QTest::newRow("no engine") << oneTab
                                    << SafariEngine{{u"/nonexistent/safari-standin"_qs, {}}, {standin, {u"running"_qs}}}
-                                   << 2 << u"/nonexistent/safari-standin"_qs;
+                                   << 2 << u"/nonexistent/safari-standin"_qs << true;
         QTest::newRow("no check") << oneTab
                                   << SafariEngine{{standin, {}}, {u"/nonexistent/safari-standin"_qs, {u"running"_qs}}}
-                                  << 0 << u"/nonexistent/safari-standin running"_qs;
+                                  << 0 << u"/nonexistent/safari-standin running"_qs << true;
         QTest::newRow("unknown script") << oneTab << shellEngine(u"cat >/dev/null; printf 'display dialog 1' | exec \"$0\""_qs, {standin})
-                                        << 2 << u"Unknown script."_qs;
-        QTest::newRow("check fails") << QByteArray("{not json") << Standin::engine() << 0 << u"exit code 3"_qs;
-        QTest::newRow("check fails on close") << QByteArray("[]") << Standin::engine() << 1 << u"exit code 3"_qs;
+                                        << 2 << u"Unknown script."_qs << false;
+        QTest::newRow("check fails") << QByteArray("{not json") << Standin::engine() << 0 << u"exit code 3"_qs << false;
+        QTest::newRow("check fails on close") << QByteArray("[]") << Standin::engine() << 1 << u"exit code 3"_qs << false;
         QTest::newRow("over the time limit") << (Standin::json("{'delayMs': 30000, 'windows': []}")) << Standin::engine(1s)
-                                             << 2 << u"did not finish within 1 seconds"_qs;
+                                             << 2 << u"did not finish within 1 seconds"_qs << true;
     }
 
     void failuresAreScriptFailed()
@@ -178,6 +186,7 @@ private slots:
         QFETCH(SafariEngine, engine);
         QFETCH(int, operation);
         QFETCH(QString, message);
+        QFETCH(bool, engineUnavailable);
         Standin::writeState(state);
         LiveSafariBridge bridge(engine);
         QElapsedTimer clock;
@@ -185,6 +194,7 @@ private slots:
         const SafariError error = failureOf(operations[operation].second, bridge);
         QCOMPARE(error.kind(), SafariError::Kind::scriptFailed);
         QVERIFY2(error.message().contains(message), qPrintable(error.message()));
+        QCOMPARE(error.isEngineUnavailable(), engineUnavailable);
         QVERIFY2(clock.elapsed() < 20000, "the bridge waited for the engine to finish");
     }
 

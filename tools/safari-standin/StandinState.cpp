@@ -265,10 +265,7 @@ QString StandinState::snapshotText() const
             const StandinTab &tab = window.tabs[i];
             if (tab.unreadable)
                 continue;
-            const bool current = window.current == i + 1;
-            text += QString::number(window.id) + SafariScript::fieldSeparator + (current ? u'1' : u'0')
-                + SafariScript::fieldSeparator + tab.url + SafariScript::fieldSeparator + tab.title
-                + SafariScript::recordSeparator;
+            text += SafariScript::record(SafariTab(window.id, tab.url, tab.title), window.current == i + 1);
         }
     }
     return text;
