@@ -25,6 +25,9 @@ namespace Archive {
 
 namespace {
 
+// Far beyond any archive file a person keeps: something else that happens to end in ".md".
+constexpr qsizetype maxFileBytes = qsizetype(256) * 1024 * 1024;
+
 // File names and stamps use fixed patterns in the C locale, in the local time zone.
 QString formatLocal(const QDateTime &time, const QString &pattern)
 {
@@ -51,13 +54,16 @@ bool endsMidLine(int fd, off_t size)
 
 // Where the day's file does not exist yet, it is created here with its heading; otherwise the
 // lines go after what is there.
+// A shared or synced folder may hold anything under the day's name: only a regular file is
+// written to, never the target of a link there, and opening never waits for a pipe's reader.
 void appendDurably(const QString &path, const QString &day, const QString &lines)
 {
     const QByteArray native = QFile::encodeName(path);
-    int fd = ::open(native.constData(), O_RDWR | O_APPEND | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    constexpr int flags = O_RDWR | O_APPEND | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK;
+    int fd = ::open(native.constData(), flags | O_CREAT | O_EXCL, 0644);
     const bool created = fd >= 0;
     if (!created && errno == EEXIST)
-        fd = ::open(native.constData(), O_RDWR | O_APPEND | O_CLOEXEC);
+        fd = ::open(native.constData(), flags);
     if (fd < 0)
         throw FileSystemError::fromErrno(QStringLiteral("Cannot open"), path);
     const DurableFile::Descriptor file(fd);
@@ -65,6 +71,10 @@ void appendDurably(const QString &path, const QString &day, const QString &lines
     struct stat info {};
     if (::fstat(fd, &info) != 0)
         throw FileSystemError::fromErrno(QStringLiteral("Cannot look at"), path);
+    if (!S_ISREG(info.st_mode)) {
+        errno = EINVAL;
+        throw FileSystemError::fromErrno(QStringLiteral("Not a regular file:"), path);
+    }
     QString text;
     if (created)
         text = QStringLiteral("# Swept tabs — ") + day + QStringLiteral("\n\n");
@@ -90,7 +100,7 @@ void appendDurably(const QString &path, const QString &day, const QString &lines
 // name is taken.
 int createExclusive(const QString &path)
 {
-    const int fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    const int fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0644);
     if (fd < 0 && errno != EEXIST)
         throw FileSystemError::fromErrno(QStringLiteral("Cannot create"), path);
     return fd;
@@ -271,18 +281,18 @@ class FileDecoder
 public:
     explicit FileDecoder(qsizetype blockSize) : m_blocks(blockSize) {}
 
-    // Nothing when the file cannot be read or is not UTF-8.
+    // Nothing when the file cannot be read. A line that is not UTF-8 (a character torn by a
+    // crash, a line typed in another encoding) is read as an empty line: it costs only itself.
     DecodedFile decode(const QString &path)
     {
         if (!readBytes(path))
             return {};
         QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
         QChar *text = m_blocks.room(decoder.requiredSpace(m_bytes.size()));
-        const qsizetype size = decoder.appendToBuffer(text, m_bytes) - text;
-        if (decoder.hasError())
-            return {};
-        m_blocks.keep(size);
-        return {m_blocks.block(), text, size, lineCount()};
+        const QChar *end = QByteArrayView(m_bytes).isValidUtf8() ? decoder.appendToBuffer(text, m_bytes)
+                                                                 : decodeValidLines(decoder, text);
+        m_blocks.keep(end - text);
+        return {m_blocks.block(), text, end - text, lineCount()};
     }
 
     // Enough for every worker's share of the files, as far as their sizes tell now.
@@ -306,17 +316,35 @@ private:
         return lines;
     }
 
+    QChar *decodeValidLines(QStringDecoder &decoder, QChar *out) const
+    {
+        for (QByteArrayView rest(m_bytes);;) {
+            const qsizetype newline = rest.indexOf('\n');
+            const QByteArrayView line = newline < 0 ? rest : rest.first(newline);
+            if (line.isValidUtf8())
+                out = decoder.appendToBuffer(out, line);
+            if (newline < 0)
+                return out;
+            *out++ = u'\n';
+            rest = rest.sliced(newline + 1);
+        }
+    }
+
+    // Only a regular file is read, and only one small enough to be an archive file: a pipe would
+    // block, and a link to a device could be endless. Opening does not wait for a pipe's writer.
     bool readBytes(const QString &path)
     {
-        QFile file(path);
-        if (!file.open(QIODevice::ReadOnly))
+        const DurableFile::Descriptor file(::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+        struct stat info {};
+        if (file.get() < 0 || ::fstat(file.get(), &info) != 0 || !S_ISREG(info.st_mode) || info.st_size > maxFileBytes)
             return false;
+        // What the file holds now; lines a sweep appends meanwhile are read by the next reload.
+        m_bytes.resize(std::max(m_bytes.size(), qsizetype(info.st_size)));
         qsizetype used = 0;
-        for (;;) {
-            // Room for what the file holds now and more, so that one call reads it all.
-            const qsizetype room = used + std::max<qsizetype>(file.size() - used, 0) + 4096;
-            m_bytes.resize(std::max(m_bytes.size(), room));
-            const qint64 read = file.read(m_bytes.data() + used, m_bytes.size() - used);
+        while (used < info.st_size) {
+            const ssize_t read = ::read(file.get(), m_bytes.data() + used, size_t(info.st_size - used));
+            if (read < 0 && errno == EINTR)
+                continue;
             if (read < 0)
                 return false;
             if (read == 0)
@@ -426,6 +454,14 @@ QString cleanTitle(const SafariTab &tab)
 {
     QString title = tab.title().isEmpty() ? tab.url() : QString(tab.title()).replace(u'\n', u' ');
     return title.replace(u'[', u'(').replace(u']', u')');
+}
+
+bool canArchive(const SafariTab &tab)
+{
+    // The line as it is stored and read: in UTF-8, and up to its first line feed.
+    const QString written = QString::fromUtf8(entryLine(tab, QStringLiteral(" · 00:00")).toUtf8());
+    const std::optional<ArchivedTab> entry = readLine(QStringView(written).first(written.indexOf(u'\n')));
+    return entry && entry->url == tab.url() && entry->title == cleanTitle(tab);
 }
 
 std::optional<ArchivedTab> readLine(QStringView line)

@@ -35,6 +35,9 @@ QList<ArchivedTab> all(const QString &folder);
 // The text between the brackets: the title on one line with brackets turned into parentheses,
 // or the address when there is no title.
 QString cleanTitle(const SafariTab &tab);
+// Whether the tab's line, as a sweep writes it, reads back as this tab's address and cleaned
+// title. One that would not (an address with a line feed or an unmatched ")") is never swept.
+bool canArchive(const SafariTab &tab);
 // One line of a file, when it is an entry.
 std::optional<ArchivedTab> readLine(QStringView line);
 

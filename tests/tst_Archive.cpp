@@ -9,6 +9,8 @@
 #include <QTemporaryDir>
 
 #include <ctime>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -55,6 +57,7 @@ private slots:
     {
         setTimeZone("UTC");
         QDir(folder()).removeRecursively();
+        QFile::remove(folder());
     }
 
     void appendingNothingTouchesNothingAndNoFolderReadsAsEmpty()
@@ -135,9 +138,12 @@ private slots:
         const QList<SafariTab> first{tab("https://first.example/", "First")};
         const QList<SafariTab> second{tab("https://second.example/", "Second")};
         const QString a = Archive::saveSnapshot(first, folder(), morning);
+        // A link under the next name is not followed: the snapshot takes the name after it.
+        QVERIFY(QFile::link(m_root.path() + QStringLiteral("/elsewhere"), folder() + QStringLiteral("/all-tabs-2026-03-14-090512_2.md")));
         const QString b = Archive::saveSnapshot(second, folder(), morning.addMSecs(300));
         QCOMPARE(QFileInfo(a).fileName(), QStringLiteral("all-tabs-2026-03-14-090512.md"));
-        QCOMPARE(QFileInfo(b).fileName(), QStringLiteral("all-tabs-2026-03-14-090512_2.md"));
+        QCOMPARE(QFileInfo(b).fileName(), QStringLiteral("all-tabs-2026-03-14-090512_3.md"));
+        QVERIFY(!QFileInfo::exists(m_root.path() + QStringLiteral("/elsewhere")));
         QCOMPARE(QFileInfo(a).path(), folder());
         QCOMPARE(readAll(a), QByteArray("# All open tabs — 2026-03-14 09:05\n\n- [First](https://first.example/)\n"));
         const QList<ArchivedTab> expected{{QStringLiteral("Second"), QStringLiteral("https://second.example/")},
@@ -145,6 +151,8 @@ private slots:
         QCOMPARE(Archive::all(folder()), expected);
     }
 
+    // A torn or foreign line costs only itself. Anything but a regular file of a sensible size
+    // is passed over without blocking (a pipe), reading without end (a device) or reading whole.
     void readsFilesNewestFirstAndSkipsWhatItCannotRead()
     {
         QDir().mkpath(folder() + QStringLiteral("/x.md"));
@@ -152,13 +160,19 @@ private slots:
         writeFile(folder() + QStringLiteral("/2026-03-14.md"), "- [14a](u14a) · 08:00\n- [14b](u14b) · 09:00\n");
         writeFile(folder() + QStringLiteral("/all-tabs-2026-03-12-080000.md"), "- [snap](usnap)\n");
         writeFile(folder() + QStringLiteral("/2026-03-15.MD"), "- [upper](u)\n");
-        writeFile(folder() + QStringLiteral("/2026-03-16.md"), "- [bad \xff\xfe](u)\n");
+        writeFile(folder() + QStringLiteral("/2026-03-16.md"), "- [16a](u) · 1\n- [Caf\xc3\n- [Caf\xe9 Latin-1](u) · 1\n- [16b](u) · 1\n");
         writeFile(folder() + QStringLiteral("/notes.txt"), "- [txt](u)\n");
         writeFile(folder() + QStringLiteral("/.hidden.md"), "- [hidden](uh)\n");
+        writeFile(folder() + QStringLiteral("/huge.md"), "- [huge](u)\n");
+        QVERIFY(QFile::resize(folder() + QStringLiteral("/huge.md"), qint64(257) << 20));
+        QCOMPARE(::mkfifo(QFile::encodeName(folder() + QStringLiteral("/notes.md")).constData(), 0600), 0);
+        QVERIFY(QFile::link(QStringLiteral("/dev/zero"), folder() + QStringLiteral("/z.md")));
+        ::alarm(20); // a read that blocks ends the test
         QStringList titles;
         for (const ArchivedTab &entry : Archive::all(folder()))
             titles.append(entry.title);
-        QCOMPARE(titles, (QStringList{"snap", "14a", "14b", "13", "hidden"}));
+        ::alarm(0);
+        QCOMPARE(titles, (QStringList{"snap", "16a", "16b", "14a", "14b", "13", "hidden"}));
     }
 
     void readLine_data()
@@ -224,6 +238,33 @@ private slots:
         QVERIFY_THROWS_EXCEPTION(FileSystemError, Archive::append({tab("u", "t")}, folder(), morning));
         QVERIFY_THROWS_EXCEPTION(FileSystemError, Archive::saveSnapshot({tab("u", "t")}, folder(), morning));
         QCOMPARE(readAll(folder()), QByteArray("not a folder"));
+    }
+
+    // Another program may put anything under the day's name: only a regular file there is
+    // written to, never what a link leads to, and never a pipe.
+    void appendsOnlyToARegularFile_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::newRow("link to a file") << "link";
+        QTest::newRow("pipe") << "pipe";
+        QTest::newRow("folder") << "folder";
+    }
+    void appendsOnlyToARegularFile()
+    {
+        QFETCH(QString, kind);
+        QDir().mkpath(folder());
+        const QString target = m_root.path() + QStringLiteral("/.bashrc");
+        writeFile(target, "# mine\n");
+        if (kind == QLatin1String("link"))
+            QVERIFY(QFile::link(target, dayFile()));
+        else if (kind == QLatin1String("pipe"))
+            QCOMPARE(::mkfifo(QFile::encodeName(dayFile()).constData(), 0600), 0);
+        else
+            QVERIFY(QDir().mkpath(dayFile()));
+        ::alarm(20);
+        QVERIFY_THROWS_EXCEPTION(FileSystemError, Archive::append({tab("u", "$(touch /tmp/pwned) #")}, folder(), morning));
+        ::alarm(0);
+        QCOMPARE(readAll(target), QByteArray("# mine\n"));
     }
 };
 
