@@ -1,6 +1,7 @@
 #include "BuildConfig.h"
 #include "DrowsewickApp.h"
 #include "DrowsewickModel.h"
+#include "DurableFile.h"
 #include "SingleInstance.h"
 
 #include <QApplication>
@@ -17,6 +18,9 @@ int main(int argc, char *argv[])
     SingleInstance instance(SingleInstance::defaultFolder());
     if (!instance.claim())
         return instance.handOver() ? 0 : 1;
+    // Only the one instance may clear away what a crash of an earlier one left.
+    DurableFile::removeLeftovers(Settings::filePath());
+    DurableFile::removeLeftovers(DrowsewickModel::trackerPath());
 
     DrowsewickApp app(DrowsewickModel::shared(), BuildConfig::selfUpdate);
     QObject::connect(&instance, &SingleInstance::activated, &app, &DrowsewickApp::showSettings);

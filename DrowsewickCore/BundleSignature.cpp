@@ -161,8 +161,8 @@ void sign(const QString &bundle, const QByteArray &privateKeyPem)
     const QDir root(bundle);
     if (!root.mkpath(QStringLiteral(".signature")))
         throw Error(QStringLiteral("cannot create %1").arg(root.filePath(QStringLiteral(".signature"))));
-    DurableFile::writeAtomically(root.filePath(manifestPath), *listing);
-    DurableFile::writeAtomically(root.filePath(signaturePath), signature(key.get(), *listing));
+    DurableFile::writeAtomically(root.filePath(manifestPath), *listing, 0644);
+    DurableFile::writeAtomically(root.filePath(signaturePath), signature(key.get(), *listing), 0644);
 }
 
 bool verify(const QString &bundle, const QByteArray &publicKeyText)

@@ -23,6 +23,9 @@ QByteArray native(const QString &path)
     return QFile::encodeName(path);
 }
 
+// What the temporary file beside a file being replaced is called: this, then six characters.
+const QString temporaryMarker = QStringLiteral(".tmp-");
+
 } // namespace
 
 Descriptor::~Descriptor()
@@ -74,10 +77,10 @@ bool writeAll(int fd, const char *data, qsizetype size)
     return true;
 }
 
-void writeAtomically(const QString &path, const QByteArray &bytes)
+void writeAtomically(const QString &path, const QByteArray &bytes, mode_t mode)
 {
     const QFileInfo target(path);
-    QByteArray pattern = native(target.absoluteFilePath() + QStringLiteral(".tmp-XXXXXX"));
+    QByteArray pattern = native(target.absoluteFilePath() + temporaryMarker + QStringLiteral("XXXXXX"));
     Descriptor file(::mkstemp(pattern.data()));
     if (file.get() < 0)
         throw FileSystemError::fromErrno(QStringLiteral("Cannot create a temporary file for"), path);
@@ -86,8 +89,7 @@ void writeAtomically(const QString &path, const QByteArray &bytes)
         ::unlink(pattern.constData());
         return error;
     };
-    // mkstemp makes the file private; the file it replaces was not.
-    ::fchmod(file.get(), 0644);
+    ::fchmod(file.get(), mode);
     if (!writeAll(file.get(), bytes.constData(), bytes.size()))
         throw fail(QStringLiteral("Cannot write"));
     if (!syncDescriptor(file.get()))
@@ -97,6 +99,17 @@ void writeAtomically(const QString &path, const QByteArray &bytes)
     if (::rename(pattern.constData(), native(target.absoluteFilePath()).constData()) != 0)
         throw fail(QStringLiteral("Cannot replace"));
     syncFolder(target.absolutePath());
+}
+
+void removeLeftovers(const QString &path)
+{
+    const QFileInfo target(path);
+    QDir folder = target.absoluteDir();
+    const QString prefix = target.fileName() + temporaryMarker;
+    for (const QString &name : folder.entryList({prefix + u'*'}, QDir::Files | QDir::Hidden | QDir::System)) {
+        if (name.size() == prefix.size() + 6)
+            folder.remove(name);
+    }
 }
 
 bool createFolder(const QString &path)

@@ -4,6 +4,7 @@
 #include <QString>
 
 #include <stdexcept>
+#include <sys/types.h>
 
 // A file-system operation that failed; the message names the path and the system's reason.
 class FileSystemError : public std::runtime_error
@@ -34,8 +35,11 @@ private:
 };
 
 // Replaces the file whole: a temporary file beside it, flushed, then renamed over it. A failure
-// leaves the old contents in place.
-void writeAtomically(const QString &path, const QByteArray &bytes);
+// leaves the old contents in place. Private to the user unless another mode is given.
+void writeAtomically(const QString &path, const QByteArray &bytes, mode_t mode = 0600);
+
+// Removes the temporary files that a crash between writing and renaming left beside path.
+void removeLeftovers(const QString &path);
 
 // Creates the folder and any missing parents, each flushed into its parent; an existing folder
 // is fine. Returns whether anything was created.

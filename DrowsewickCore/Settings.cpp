@@ -11,8 +11,6 @@
 
 namespace {
 
-const QString settingsFileName = QStringLiteral("settings.json");
-
 bool readInteger(const QJsonValue &value, qint64 *result)
 {
     // toInteger() falls back to its argument for anything that is not a whole number.
@@ -61,9 +59,14 @@ QString Settings::applicationFolder()
     return folder;
 }
 
+QString Settings::filePath()
+{
+    return applicationFolder() + QStringLiteral("/settings.json");
+}
+
 Settings Settings::load()
 {
-    QFile file(applicationFolder() + u'/' + settingsFileName);
+    QFile file(filePath());
     if (!file.open(QIODevice::ReadOnly))
         return Settings();
     return fromJson(file.readAll()).value_or(Settings());
@@ -72,7 +75,7 @@ Settings Settings::load()
 void Settings::save() const
 {
     try {
-        DurableFile::writeAtomically(applicationFolder() + u'/' + settingsFileName, toJson());
+        DurableFile::writeAtomically(filePath(), toJson());
     } catch (const FileSystemError &) {
         // The settings stay in memory as the user set them; the next successful save writes them.
     }

@@ -21,6 +21,8 @@ struct Settings
     static QString defaultArchiveFolder();
     // "<application support>/com.nimbrel.drowsewick", created on every call (a failure is ignored).
     static QString applicationFolder();
+    // "settings.json" in the application folder.
+    static QString filePath();
 
     static Settings load();
     void save() const;

@@ -183,6 +183,11 @@ private slots:
                 return true;
             });
         }
+        // A start clears away the temporary files that kills between writing and renaming left.
+        for (const char *leftover : {"settings.json.tmp-a1B2c3", "tracker.json.tmp-Z9y8X7"})
+            UpdateTest::writeFile(applicationFile(QString::fromLatin1(leftover)), "{\"torn");
+        runAndKill([](AppProcess &app) { return waitFor(app, [] { return StandinControl::openUrls().size() == 1; }); });
+        QCOMPARE(QDir(Settings::applicationFolder()).entryList({QStringLiteral("*.tmp-*")}, QDir::Files), QStringList());
         std::printf("crashtest: %d kills, %d lost tabs (%d kills mid-sweep, %d tabs swept, kills up to %lld ms after start)\n",
                     m_kills, m_lost, m_midSweep, m_swept, m_window);
         std::fflush(stdout);

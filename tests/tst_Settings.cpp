@@ -108,6 +108,7 @@ private slots:
             positions.append(text.indexOf(QByteArray("\"") + key + '"'));
         QVERIFY2(!positions.contains(-1) && std::is_sorted(positions.begin(), positions.end()), text.constData());
         QCOMPARE(QDir(QFileInfo(settingsPath()).path()).entryList(QDir::Files), QStringList{"settings.json"});
+        QCOMPARE(QFile::permissions(settingsPath()), QFile::ReadOwner | QFile::WriteOwner | QFile::ReadUser | QFile::WriteUser);
     }
 
     void aFailedSaveKeepsTheOldFile()

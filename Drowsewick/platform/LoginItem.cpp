@@ -20,7 +20,7 @@ bool setEnabled(bool enabled)
         return !QFileInfo::exists(path) || QFile::remove(path);
     try {
         DurableFile::createFolder(QFileInfo(path).absolutePath());
-        DurableFile::writeAtomically(path, entry(QCoreApplication::applicationFilePath()));
+        DurableFile::writeAtomically(path, entry(QCoreApplication::applicationFilePath()), 0644);
     } catch (const FileSystemError &) {
         return false;
     }

@@ -70,7 +70,7 @@ StandinState StandinStore::load(const Lock &) const
 
 void StandinStore::save(const Lock &, const StandinState &state) const
 {
-    DurableFile::writeAtomically(path(u"state.json"), state.toJson());
+    DurableFile::writeAtomically(path(u"state.json"), state.toJson(), 0644);
 }
 
 void StandinStore::log(const Lock &, const QString &line) const
