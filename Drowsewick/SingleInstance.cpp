@@ -2,10 +2,16 @@
 
 #include "Settings.h"
 
+#include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QLocalSocket>
 #include <QThread>
+
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
 
 namespace {
 
@@ -41,14 +47,19 @@ bool SingleInstance::claim()
 {
     if (!QDir().mkpath(m_folder))
         return true;
-    m_lock = std::make_unique<QLockFile>(m_folder + u'/' + lockName);
-    // A lock left by a process that died is taken over; a lock of a live process is not.
-    m_lock->setStaleLockTime(0);
-    if (!m_lock->tryLock(0)) {
-        if (m_lock->error() == QLockFile::LockFailedError)
-            return false;
+    const QByteArray path = QFile::encodeName(m_folder + u'/' + lockName);
+    auto lock = std::make_unique<DurableFile::Descriptor>(::open(path.constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600));
+    if (lock->get() < 0)
         return true;
-    }
+    // The system releases the lock when its holder ends, however it ends, so whatever a file
+    // left by a crash contains never stands in the way.
+    if (::flock(lock->get(), LOCK_EX | LOCK_NB) != 0)
+        return errno != EWOULDBLOCK;
+    // Who holds it, for anyone who looks; nothing reads it back.
+    const QByteArray pid = QByteArray::number(QCoreApplication::applicationPid()) + '\n';
+    if (::ftruncate(lock->get(), 0) == 0)
+        DurableFile::writeAll(lock->get(), pid.constData(), pid.size());
+    m_lock = std::move(lock);
     listen();
     return true;
 }

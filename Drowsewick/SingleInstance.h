@@ -1,7 +1,8 @@
 #pragma once
 
+#include "DurableFile.h"
+
 #include <QLocalServer>
-#include <QLockFile>
 #include <QObject>
 
 #include <memory>
@@ -33,6 +34,7 @@ private:
     void listen();
 
     QString m_folder;
-    std::unique_ptr<QLockFile> m_lock;
+    // Held open for as long as this instance runs: the system's lock on it is the claim.
+    std::unique_ptr<DurableFile::Descriptor> m_lock;
     QLocalServer m_server;
 };

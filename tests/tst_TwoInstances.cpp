@@ -25,17 +25,25 @@ class TestTwoInstances : public QObject
     Q_OBJECT
 
 private slots:
+    // Whatever a crash left in the lock file, no running instance holds it, so one start runs.
     void startedTogetherOneRunsAndTheOtherLeaves_data()
     {
         QTest::addColumn<bool>("staleLock");
-        QTest::newRow("first start") << false;
-        QTest::newRow("after a crash left the lock") << true;
-        QTest::newRow("after another crash") << true;
+        QTest::addColumn<QByteArray>("lockText"); // written over the lock file first, unless null
+        QTest::newRow("first start") << false << QByteArray();
+        QTest::newRow("after a crash left the lock") << true << QByteArray();
+        QTest::newRow("an empty lock file") << true << QByteArray("");
+        QTest::newRow("a garbled lock file") << true << QByteArray("\xff\xfe garbled\n\n");
     }
     void startedTogetherOneRunsAndTheOtherLeaves()
     {
         QFETCH(bool, staleLock);
+        QFETCH(QByteArray, lockText);
         QCOMPARE(AppProcess::lockHolder() != 0, staleLock);
+        if (!lockText.isNull()) {
+            QFile lock(qEnvironmentVariable("XDG_RUNTIME_DIR") + QStringLiteral("/drowsewick.lock"));
+            QVERIFY(lock.open(QIODevice::WriteOnly | QIODevice::Truncate) && lock.write(lockText) == lockText.size());
+        }
         StandinControl::setWindows({Window{1, 1, {Tab{QStringLiteral("https://a.example/"), QStringLiteral("A")}}}});
         StandinControl::clearLog();
 
