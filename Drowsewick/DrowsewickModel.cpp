@@ -46,15 +46,13 @@ int pollIntervalMilliseconds(qint64 pollSeconds)
     return int(seconds * 1000);
 }
 
-// The archive writes an address unchanged, so one that holds a line feed would break its line:
-// the tab could never be read back, and the rest of the address could pass for an entry of its
-// own. Such a tab is neither archived nor closed.
-QList<SafariTab> fittingOnOneLine(const QList<SafariTab> &tabs)
+// The archive writes an address unchanged, so one that its reader would not give back whole (a
+// line feed, an unmatched ")") would be lost once closed, and part of it could pass for an entry
+// of its own. Such a tab is treated as one the user protected: never idle, never swept.
+QList<SafariTab> archivable(QList<SafariTab> tabs)
 {
-    QList<SafariTab> fitting;
-    std::copy_if(tabs.cbegin(), tabs.cend(), std::back_inserter(fitting),
-                 [](const SafariTab &tab) { return !tab.url().contains(u'\n'); });
-    return fitting;
+    tabs.removeIf([](const SafariTab &tab) { return !Archive::canArchive(tab); });
+    return tabs;
 }
 
 QString plural(qint64 count, const QString &word)
@@ -154,34 +152,42 @@ void DrowsewickModel::tick()
     poll(FollowUp::maySweep);
 }
 
+// The menu commands change nothing when their snapshot fails; only the polling tick reports a
+// refused permission.
 std::optional<SafariSnapshot> DrowsewickModel::trySnapshot()
 {
     try {
         return m_services.bridge->snapshot();
-    } catch (const SafariError &error) {
-        if (error.kind() == SafariError::Kind::notAuthorized)
-            setPermissionDenied(true);
+    } catch (const SafariError &) {
         return std::nullopt;
     }
 }
 
+QList<SafariTab> DrowsewickModel::idleTabs(const QList<SafariTab> &tabs) const
+{
+    return archivable(m_tracker.staleTabs(tabs, m_settings.days, m_services.clock->now(), m_settings.neverSweep));
+}
+
 void DrowsewickModel::poll(FollowUp followUp)
 {
-    const std::optional<SafariSnapshot> snapshot = trySnapshot();
-    if (!snapshot) {
+    SafariSnapshot snapshot;
+    try {
+        snapshot = m_services.bridge->snapshot();
+    } catch (const SafariError &error) {
+        if (error.kind() == SafariError::Kind::notAuthorized)
+            setPermissionDenied(true);
         setCounts(0, 0);
         return;
     }
     setPermissionDenied(false);
-    m_tracker.record(snapshot->tabs, snapshot->activeKeys, m_services.clock->now());
-    m_lastTabs = snapshot->tabs;
-    m_lastActiveKeys = snapshot->activeKeys;
+    m_tracker.record(snapshot.tabs, snapshot.activeKeys, m_services.clock->now());
+    m_lastTabs = snapshot.tabs;
+    m_lastActiveKeys = snapshot.activeKeys;
     emit lastTabsChanged();
     saveTracker();
 
-    const QList<SafariTab> idle =
-        m_tracker.staleTabs(snapshot->tabs, m_settings.days, m_services.clock->now(), m_settings.neverSweep);
-    setCounts(snapshot->tabs.size(), idle.size());
+    const QList<SafariTab> idle = idleTabs(snapshot.tabs);
+    setCounts(snapshot.tabs.size(), idle.size());
 
     // A tab archived earlier in this run is forgotten here once it has really gone.
     m_archivedStillOpen.removeIf([this](const QString &key) { return !m_tracker.lastActive().contains(key); });
@@ -215,8 +221,7 @@ void DrowsewickModel::sweepNow()
     if (!snapshot)
         return;
     // Not recorded first: a tab no poll has seen yet is never idle here.
-    sweep(m_tracker.staleTabs(snapshot->tabs, m_settings.days, m_services.clock->now(), m_settings.neverSweep),
-          SweepMode::manual);
+    sweep(idleTabs(snapshot->tabs), SweepMode::manual);
 }
 
 void DrowsewickModel::sweep(const QList<SafariTab> &tabs, SweepMode mode)
@@ -225,16 +230,15 @@ void DrowsewickModel::sweep(const QList<SafariTab> &tabs, SweepMode mode)
         setLastSweepSummary(QStringLiteral("Nothing idle to sweep."));
         return;
     }
-    const QList<SafariTab> archivable = fittingOnOneLine(tabs);
-    if (archivable.isEmpty() || !appendToArchive(archivable)) {
+    if (!appendToArchive(tabs)) {
         setLastSweepSummary(QStringLiteral("Couldn't save the archive — tabs left open."));
         return;
     }
-    closeArchived(archivable);
+    closeArchived(tabs);
     const QString time = QLocale().toString(m_services.clock->now().toLocalTime(), QStringLiteral("HH:mm"));
-    setLastSweepSummary(QStringLiteral("Swept ") + plural(archivable.size(), QStringLiteral("tab")) + QStringLiteral(" · ") + time);
+    setLastSweepSummary(QStringLiteral("Swept ") + plural(tabs.size(), QStringLiteral("tab")) + QStringLiteral(" · ") + time);
     if (mode == SweepMode::automatic)
-        notifyAutoSweep(archivable.size());
+        notifyAutoSweep(tabs.size());
     poll(FollowUp::countOnly);
 }
 
@@ -250,12 +254,18 @@ bool DrowsewickModel::appendToArchive(const QList<SafariTab> &tabs) const
 
 void DrowsewickModel::closeArchived(const QList<SafariTab> &tabs)
 {
+    bool engineUnavailable = false;
     for (const SafariTab &tab : tabs) {
         m_archivedStillOpen.insert(tab.key());
+        // An engine that timed out would keep the app waiting as long again for every tab left:
+        // those stay archived and open, and the next polls see them.
+        if (engineUnavailable)
+            continue;
         try {
             m_services.bridge->close(tab);
-        } catch (const SafariError &) {
+        } catch (const SafariError &error) {
             // It stays open and archived; the next poll still sees it.
+            engineUnavailable = error.isEngineUnavailable();
         }
     }
 }
@@ -278,13 +288,15 @@ void DrowsewickModel::saveAllOpenTabs()
     const std::optional<SafariSnapshot> snapshot = trySnapshot();
     if (!snapshot)
         return;
-    if (snapshot->tabs.isEmpty()) {
+    // A tab whose line would not read back is left out, so that no part of it passes for an entry.
+    const QList<SafariTab> tabs = archivable(snapshot->tabs);
+    if (tabs.isEmpty()) {
         setLastSweepSummary(QStringLiteral("No open tabs to save."));
         return;
     }
     try {
-        const QString path = Archive::saveSnapshot(snapshot->tabs, m_settings.archiveFolder(), m_services.clock->now());
-        setLastSweepSummary(QStringLiteral("Saved %1 open tabs → %2").arg(snapshot->tabs.size()).arg(QFileInfo(path).fileName()));
+        const QString path = Archive::saveSnapshot(tabs, m_settings.archiveFolder(), m_services.clock->now());
+        setLastSweepSummary(QStringLiteral("Saved %1 open tabs → %2").arg(tabs.size()).arg(QFileInfo(path).fileName()));
     } catch (const FileSystemError &) {
         setLastSweepSummary(QStringLiteral("Couldn't save the open tabs."));
     }
@@ -295,9 +307,9 @@ QStringList DrowsewickModel::openHosts() const
     QStringList hosts;
     QSet<QString> seen;
     for (const SafariTab &tab : m_lastTabs) {
-        const QUrl url(tab.url(), QUrl::StrictMode);
-        const QString host = url.host().toLower();
-        if (!url.isValid() || host.isEmpty() || seen.contains(host))
+        // Tolerant: a query with spaces, "|" or braces is common, and the host is fine all the same.
+        const QString host = QUrl(tab.url(), QUrl::TolerantMode).host().toLower();
+        if (host.isEmpty() || seen.contains(host))
             continue;
         seen.insert(host);
         hosts.append(host);

@@ -124,6 +124,7 @@ private:
     QList<SafariTab> notYetArchived(const QList<SafariTab> &tabs) const;
     void saveTracker() const;
     std::optional<SafariSnapshot> trySnapshot();
+    QList<SafariTab> idleTabs(const QList<SafariTab> &tabs) const;
 
     void setCounts(qint64 tracked, qint64 stale);
     void setLastSweepSummary(const QString &summary);

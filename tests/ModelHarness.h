@@ -100,8 +100,8 @@ private:
 class ArchiveFirstBridge : public SafariBridge
 {
 public:
-    ArchiveFirstBridge(std::function<QString()> archiveFolder, QStringList *unarchivedCloses)
-        : m_live(StandinControl::engine()), m_archiveFolder(std::move(archiveFolder)), m_unarchivedCloses(unarchivedCloses)
+    ArchiveFirstBridge(const SafariEngine &engine, std::function<QString()> archiveFolder, QStringList *unarchivedCloses)
+        : m_live(engine), m_archiveFolder(std::move(archiveFolder)), m_unarchivedCloses(unarchivedCloses)
     {
     }
     SafariSnapshot snapshot() override { return m_live.snapshot(); }
@@ -135,6 +135,7 @@ struct ModelHarness
     QList<UpdateInfo> installed;
     int quits = 0;
     QNetworkAccessManager *network = nullptr;
+    SafariEngine engine = StandinControl::engine();
     std::unique_ptr<DrowsewickModel> model;
 
     ModelHarness() { makeModel(); }
@@ -146,7 +147,7 @@ struct ModelHarness
         auto ownNetwork = std::make_unique<QNetworkAccessManager>();
         network = ownNetwork.get();
         model = std::make_unique<DrowsewickModel>(DrowsewickModel::Services{
-            std::make_unique<ArchiveFirstBridge>([this] { return model->settings().archiveFolder(); }, &unarchivedCloses),
+            std::make_unique<ArchiveFirstBridge>(engine, [this] { return model->settings().archiveFolder(); }, &unarchivedCloses),
             std::make_unique<FakeClock>(&now),
             std::make_unique<RecordingNotifications>(&notifications, &permissionRequests),
             UserDefaults::createForPlatform(),

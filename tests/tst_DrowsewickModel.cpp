@@ -112,6 +112,28 @@ private slots:
         QCOMPARE(StandinControl::openUrls(), left);
     }
 
+    // Closes past one that the engine did not answer in time are not tried: each would make the
+    // app wait as long again. Those tabs stay archived and open.
+    void aWedgedEngineEndsTheSweepsCloses()
+    {
+        openTabs();
+        ModelHarness h;
+        const QString attempts = QDir::homePath() + QStringLiteral("/close-attempts");
+        h.engine.script = {QStringLiteral("/bin/sh"),
+                           {QStringLiteral("-c"),
+                            QStringLiteral("script=$(cat); case $script in *'close t'*) echo >>\"$1\"; sleep 5;; esac;"
+                                           " printf '%s' \"$script\" | exec \"$0\""),
+                            StandinControl::engine().script.program, attempts}};
+        h.engine.timeLimit = std::chrono::milliseconds(1000);
+        h.makeModel();
+        pollAgainAfter(h, 8);
+        QCOMPARE(fileContents(attempts), QByteArray("\n"));
+        QCOMPARE(archivedUrls(*h.model), (QStringList{"https://idle.example/a", "https://News.Example.org/kept",
+                                                      "https://idle.example/b", "https://stuck.example/"}));
+        QCOMPARE(StandinControl::openUrls().size(), 5);
+        QCOMPARE(h.model->lastSweepSummary(), QStringLiteral("Swept 4 tabs · 09:00"));
+    }
+
     void nothingClosesWhenTheArchiveCannotBeWritten()
     {
         openTabs();
@@ -161,6 +183,11 @@ private slots:
         denied.insert(QStringLiteral("automation"), QStringLiteral("denied"));
         QJsonObject failing = working;
         failing.insert(QStringLiteral("snapshotError"), -1728);
+        // The menu commands change nothing when their snapshot is refused; only a poll says so.
+        StandinControl::writeState(denied);
+        h.model->sweepNow();
+        h.model->saveAllOpenTabs();
+        QVERIFY(!h.model->permissionDenied());
         // Denied first: a failure of another kind then leaves the denial shown.
         for (const QJsonObject &state : {denied, failing}) {
             StandinControl::writeState(state);
@@ -195,6 +222,8 @@ private slots:
         QCOMPARE(tracker->lastActive().size(), 5);
         for (const QDateTime &time : tracker->lastActive())
             QCOMPARE(time, h.now);
+        // It lists every open address: for this user's eyes only.
+        QCOMPARE(QFile::permissions(DrowsewickModel::trackerPath()), QFile::ReadOwner | QFile::WriteOwner | QFile::ReadUser | QFile::WriteUser);
     }
 
     void notificationsExplainTheFirstSweepOnly()
@@ -249,11 +278,12 @@ private slots:
             Tab{"", "empty"},
             Tab{"about:blank", "blank"},
             Tab{"not a url at all", "text"},
+            Tab{"https://c.example.com/?q={a}|b c", "query with braces, a bar and a space"},
         }}});
         ModelHarness h;
         QVERIFY(h.model->openHosts().isEmpty());
         h.model->tick();
-        QCOMPARE(h.model->openHosts(), (QStringList{"a.example.com", "b.example.com"}));
+        QCOMPARE(h.model->openHosts(), (QStringList{"a.example.com", "b.example.com", "c.example.com"}));
     }
 
     void neverSweepPatternsAreNormalizedAndSavedAtOnce()
