@@ -3,6 +3,9 @@
 
 set(DROWSEWICK_BUNDLE_NAME "Drowsewick")
 set(DROWSEWICK_BUNDLE_IDENTIFIER "com.nimbrel.drowsewick")
+# Made from packaging/linux/drowsewick.svg by packaging/macos/make-icon.
+set(DROWSEWICK_BUNDLE_ICON ${CMAKE_CURRENT_LIST_DIR}/macos/Drowsewick.icns)
+get_filename_component(DROWSEWICK_BUNDLE_ICON_NAME ${DROWSEWICK_BUNDLE_ICON} NAME)
 # Made on every platform, so that the tests here check the property list a Mac build uses.
 set(DROWSEWICK_INFO_PLIST ${CMAKE_BINARY_DIR}/packaging/macos/Info.plist)
 configure_file(${CMAKE_CURRENT_LIST_DIR}/macos/Info.plist.in ${DROWSEWICK_INFO_PLIST} @ONLY)
