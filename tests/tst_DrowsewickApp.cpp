@@ -123,11 +123,17 @@ private slots:
         QVERIFY(!actionNamed(app.menu(), QStringLiteral("Nothing idle to sweep."))->isEnabled());
     }
 
-    // Pause is the saved setting both ways; the other commands go straight to the controller.
+    // A left click on the tray icon opens the menu. Pause is the saved setting both ways; the
+    // other commands go straight to the controller.
     void menuCommandsReachTheController()
     {
         ModelHarness h;
         DrowsewickApp app(*h.model, true);
+        QSystemTrayIcon *tray = app.findChild<QSystemTrayIcon *>();
+        QVERIFY(tray);
+        emit tray->activated(QSystemTrayIcon::Trigger);
+        QVERIFY(app.menu().isVisible());
+        app.menu().hide();
         QAction *pause = actionNamed(app.menu(), QStringLiteral("Pause sweeping"));
         QVERIFY(pause->isCheckable() && !pause->isChecked());
         pause->trigger();

@@ -51,6 +51,9 @@ private slots:
         QCOMPARE(info.value("CFBundlePackageType").toString(), QStringLiteral("APPL"));
         QCOMPARE(info.value("CFBundleShortVersionString").toString(), QStringLiteral(PROJECT_VERSION_TEXT));
         QCOMPARE(info.value("LSUIElement"), QJsonValue(true));
+        // The icon it names is the one the build copies into Contents/Resources.
+        QCOMPARE(info.value("CFBundleIconFile").toString(), QFileInfo(QStringLiteral(BUNDLE_ICON_PATH)).fileName());
+        QVERIFY(readFile(BUNDLE_ICON_PATH).startsWith("icns"));
         const QString why = info.value("NSAppleEventsUsageDescription").toString();
         QVERIFY(why.contains(QLatin1String("Safari")));
         QVERIFY(why.endsWith(u'.'));
