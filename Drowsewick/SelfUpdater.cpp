@@ -98,7 +98,7 @@ void download(const QUrl &url, const QString &path, const QSslConfiguration &ssl
     QObject::connect(reply.get(), &QNetworkReply::finished, &loop, &QEventLoop::quit);
     if (!reply->isFinished())
         loop.exec();
-    if (Updater::isTransportFailure(reply->error()))
+    if (Updater::isTransportFailure(*reply))
         throw PlatformFailure(reply->errorString());
     if (statusCode(*reply) != 200)
         throw Failure(UpdateError::download);
