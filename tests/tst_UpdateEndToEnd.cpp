@@ -45,14 +45,14 @@ class TestUpdateEndToEnd : public QObject
     QTemporaryDir m_work;
 
     // The next version as the publisher releases it: a copy of the bundle whose executable
-    // stands in for the new build and records its version in marker when started.
+    // stands in for the new build, answers --version and records its version in marker when
+    // started.
     QString stageNextVersion(const QString &version, const QString &marker)
     {
         const QString bundle = m_work.filePath(QStringLiteral("staging/Drowsewick.app"));
         installBundle(bundle);
         QFile::remove(bundle + QStringLiteral("/drowsewick"));
-        writeFile(bundle + QStringLiteral("/drowsewick"),
-                  "#!/bin/sh\necho " + version.toUtf8() + " > '" + QFile::encodeName(marker) + "'\n", true);
+        writeFile(bundle + QStringLiteral("/drowsewick"), standInExecutable(version.toUtf8(), marker, version.toUtf8()), true);
         return bundle;
     }
 
