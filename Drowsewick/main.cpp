@@ -1,13 +1,22 @@
 #include "BuildConfig.h"
 #include "DrowsewickApp.h"
 #include "DrowsewickModel.h"
+#include "SelfUpdater.h"
 #include "SingleInstance.h"
 
 #include <QApplication>
 #include <QTimer>
 
+#include <cstdio>
+#include <cstring>
+
 int main(int argc, char *argv[])
 {
+    // Before anything else, with no display and whatever instance runs: the installer starts a
+    // new bundle this way to see that it works and is the version it was offered as.
+    if (argc == 2 && std::strcmp(argv[1], "--version") == 0)
+        return std::puts(BuildConfig::version) >= 0 && std::fflush(stdout) == 0 ? 0 : 1;
+
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Drowsewick"));
     QApplication::setApplicationVersion(QString::fromLatin1(BuildConfig::version));
@@ -17,6 +26,8 @@ int main(int argc, char *argv[])
     SingleInstance instance(SingleInstance::defaultFolder());
     if (!instance.claim())
         return instance.handOver() ? 0 : 1;
+    // What the updates of earlier runs left, now that no other instance can be using it.
+    SelfUpdater::removeLeftovers(SelfUpdater::Environment::current());
 
     DrowsewickApp app(DrowsewickModel::shared(), BuildConfig::selfUpdate);
     QObject::connect(&instance, &SingleInstance::activated, &app, &DrowsewickApp::showSettings);

@@ -1,3 +1,4 @@
+#include "BuildConfig.h"
 #include "BundleSignature.h"
 #include "LocalHttpsServer.h"
 #include "ModelHarness.h"
@@ -122,6 +123,24 @@ private slots:
         QCOMPARE(withoutSignature(contents(installed)), contents(staged));
         QVERIFY(BundleSignature::verify(installed, publisher.publicKey));
         QVERIFY(!QFileInfo::exists(installed + QStringLiteral(".bak")));
+
+        // The next start removes what the update left, once it holds the single-instance lock.
+        const QString work = environment.workRoot + QStringLiteral("/nimbrel-update-%1").arg(environment.pid);
+        QVERIFY(QFileInfo::exists(work));
+        QProcess nextStart;
+        nextStart.start(builtTool(QStringLiteral("drowsewick")), QStringList());
+        QVERIFY(nextStart.waitForStarted());
+        QTRY_VERIFY_WITH_TIMEOUT(!QFileInfo::exists(work) && !QFileInfo::exists(work + QStringLiteral(".sh")), 10000);
+        // --version answers while that instance runs, and needs no display.
+        QProcessEnvironment noDisplay = QProcessEnvironment::systemEnvironment();
+        noDisplay.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+        noDisplay.remove(QStringLiteral("DISPLAY"));
+        noDisplay.remove(QStringLiteral("WAYLAND_DISPLAY"));
+        const ToolRun version = runTool(builtTool(QStringLiteral("drowsewick")), {QStringLiteral("--version")}, {}, noDisplay);
+        QCOMPARE(version.exitCode, 0);
+        QCOMPARE(version.output, QByteArray(BuildConfig::version) + '\n');
+        nextStart.kill();
+        nextStart.waitForFinished();
     }
 };
 
