@@ -274,15 +274,12 @@ private slots:
         QVERIFY(!QFileInfo::exists(workFolder() + QStringLiteral("/escaped")));
     }
 
-    // The staged bundle, signed, is changed as the row says.
+    // The staged bundle, signed, is changed as the row says. What the signature itself covers is
+    // the bundle signature's own test; here, that the installer asks the publisher's key.
     void refusesAllButTheOfferedSignedBundle_data()
     {
         QTest::addColumn<QString>("change");
         QTest::newRow("signed by another key") << "stranger";
-        QTest::newRow("unsigned") << "unsigned";
-        QTest::newRow("file changed") << "changed";
-        QTest::newRow("file added") << "added";
-        QTest::newRow("file removed") << "removed";
         QTest::newRow("older release served as new") << "older";
         QTest::newRow("executable that does not start") << "no start";
         QTest::newRow("executable that fails") << "fails";
@@ -294,10 +291,6 @@ private slots:
         const QString executable = bundle + QStringLiteral("/drowsewick");
         const QMap<QString, std::function<void()>> changes = {
             {QStringLiteral("stranger"), [&] { QCOMPARE(signBundle(bundle, m_stranger.privateKeyPath).exitCode, 0); }},
-            {QStringLiteral("unsigned"), [&] { QDir(bundle + QStringLiteral("/.signature")).removeRecursively(); }},
-            {QStringLiteral("changed"), [&] { writeFile(executable, "#!/bin/sh\necho tampered\n", true); }},
-            {QStringLiteral("added"), [&] { writeFile(bundle + QStringLiteral("/resources/extra.txt"), "extra"); }},
-            {QStringLiteral("removed"), [&] { QFile::remove(bundle + QStringLiteral("/safari-standin")); }},
             {QStringLiteral("older"), [&] { stageBundle(QStringLiteral("Drowsewick.app"), "old release", "1.5"); }},
             {QStringLiteral("no start"), [&] {
                  writeFile(executable, "#!/no/such/shell\n", true);
