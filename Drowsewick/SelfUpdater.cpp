@@ -467,7 +467,9 @@ void removeLeftovers(const Environment &environment)
     const QStringList path = privatePath(environment);
     if (path.isEmpty() || !std::all_of(path.begin(), path.end(), isPrivateFolder))
         return;
-    static const QRegularExpression leftover(QStringLiteral("^nimbrel-update-(\\d+)(\\.sh)?$"));
+    // The work folder, its script, and the script's temporary file should a crash have come
+    // between writing and renaming it.
+    static const QRegularExpression leftover(QStringLiteral("^nimbrel-update-(\\d+)(\\.sh(\\.tmp-......)?)?$"));
     const QDir root(environment.workRoot);
     for (const QString &name : root.entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot)) {
         const QRegularExpressionMatch match = leftover.match(name);

@@ -414,6 +414,7 @@ private slots:
         // The next start removes what the ended run left, not what a running one has.
         const QString running = QStringLiteral("nimbrel-update-%1").arg(QCoreApplication::applicationPid());
         writeFile(m_environment.workRoot + u'/' + running + QStringLiteral(".sh"), "waiting");
+        writeFile(workFolder() + QStringLiteral(".sh.tmp-x1Y2z3"), "left by a crash");
         SelfUpdater::removeLeftovers(m_environment);
         QCOMPARE(QDir(m_environment.workRoot).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList{running + QStringLiteral(".sh")});
     }
