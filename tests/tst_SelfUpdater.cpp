@@ -204,7 +204,7 @@ private slots:
         QDir().mkpath(m_environment.workRoot);
         const QByteArray path = QFile::encodeName(root(folder));
         QCOMPARE(::chmod(path.constData(), mode_t(mode)), 0);
-        if (ownedByAnother && ::chown(path.constData(), unprivilegedUser, unprivilegedUser) != 0)
+        if (ownedByAnother && (::geteuid() != 0 || ::chown(path.constData(), unprivilegedUser, unprivilegedUser) != 0))
             QSKIP("only root can give a folder to another user");
         const int requests = m_server.requestCount();
         QVERIFY(serveAndInstall(200, {}).startsWith(QLatin1String("platform: ")));
