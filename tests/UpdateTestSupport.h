@@ -78,11 +78,17 @@ inline SigningKey makeSigningKey(const QString &folder, const QString &name)
                                                             QStringLiteral("-pubout")}).output};
 }
 
-// A stand-in for an installed Drowsewick.app whose executable, when started, writes its label
-// into the marker file.
-inline void makeBundle(const QString &path, const QByteArray &label, const QString &marker)
+// A stand-in for Drowsewick's executable: answers --version with version and, when started,
+// writes its label into the marker file.
+inline QByteArray standInExecutable(const QByteArray &label, const QString &marker, const QByteArray &version)
 {
-    writeFile(path + QStringLiteral("/drowsewick"), "#!/bin/sh\necho " + label + " > '" + QFile::encodeName(marker) + "'\n", true);
+    return "#!/bin/sh\n[ \"$1\" = --version ] && echo " + version + " && exit\necho " + label + " > '" + QFile::encodeName(marker) + "'\n";
+}
+
+// A stand-in for an installed Drowsewick.app with that executable.
+inline void makeBundle(const QString &path, const QByteArray &label, const QString &marker, const QByteArray &version = "2.0")
+{
+    writeFile(path + QStringLiteral("/drowsewick"), standInExecutable(label, marker, version), true);
     writeFile(path + QStringLiteral("/safari-standin"), "#!/bin/sh\nexit 0\n", true);
     writeFile(path + QStringLiteral("/resources/notes.txt"), "bundle " + label + "\n");
 }

@@ -153,6 +153,23 @@ private slots:
         QVERIFY(!h->model->isCheckingForUpdate());
     }
 
+    void quittingCancelsTheInstallation()
+    {
+        auto h = harnessOffering("2.0", install);
+        QPromise<void> installation;
+        installation.start();
+        h->install = [&](const UpdateInfo &) { return installation.future(); };
+        h->model->checkForUpdatesManually();
+        QTRY_VERIFY(h->model->isUpdating());
+        QTimer::singleShot(0, qApp, &QCoreApplication::quit);
+        QCoreApplication::exec();
+        QVERIFY(installation.isCanceled());
+        installation.finish();
+        QTest::qWait(100);
+        QCOMPARE(h->quits, 0);
+        QCOMPARE(h->dialogs.shown.size(), 1); // the offer alone
+    }
+
     void aFailedInstallSaysWhy_data()
     {
         QTest::addColumn<int>("error"); // -1: an error of the system

@@ -17,10 +17,15 @@ QString runningBundle()
     return bundle.endsWith(QLatin1String(".app")) ? bundle : QString();
 }
 
-QString workRoot()
+QString privateRoot()
 {
     // $TMPDIR: a folder of this user's own, unlike the shared /tmp.
     return QDir::tempPath();
+}
+
+QString workRoot()
+{
+    return privateRoot();
 }
 
 QByteArray publisher()
@@ -28,18 +33,24 @@ QByteArray publisher()
     return QByteArray(UpdatePublisher::teamId);
 }
 
-void unpack(const QString &archive, const QString &folder)
+void unpack(const QString &archive, const QString &folder, const SelfUpdater::Attempt &attempt)
 {
-    SelfUpdater::run(QStringLiteral("/usr/bin/ditto"), {QStringLiteral("-x"), QStringLiteral("-k"), archive, folder}, UpdateError::unpack);
+    SelfUpdater::run(QStringLiteral("/usr/bin/ditto"), {QStringLiteral("-x"), QStringLiteral("-k"), archive, folder}, UpdateError::unpack,
+                     attempt, attempt.limits().unpackedBytes);
 }
 
-void verifySignature(const QString &bundle, const QByteArray &publisher)
+void verifySignature(const QString &bundle, const QByteArray &publisher, const SelfUpdater::Attempt &attempt)
 {
     // A leading "=" tells codesign that the requirement is text, not a file.
     const QString requirement = QStringLiteral("=anchor apple generic and certificate leaf[subject.OU] = \"%1\"")
                                     .arg(QString::fromUtf8(publisher));
     SelfUpdater::run(QStringLiteral("/usr/bin/codesign"), {QStringLiteral("--verify"), QStringLiteral("-R"), requirement, bundle},
-                     UpdateError::badSignature);
+                     UpdateError::badSignature, attempt);
+}
+
+QString executable(const QString &bundle)
+{
+    return bundle + QStringLiteral("/Contents/MacOS/Drowsewick");
 }
 
 QString swapScriptTail()
