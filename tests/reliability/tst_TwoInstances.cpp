@@ -1,6 +1,6 @@
 #include "AppProcess.h"
-#include "StandinControl.h"
-#include "TestEnvironment.h"
+#include "Standin.h"
+#include "TestHome.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -10,12 +10,12 @@
 // Two launches of the real drowsewick at the same moment, for the same user.
 namespace {
 
-using StandinControl::Tab;
-using StandinControl::Window;
+using Standin::Tab;
+using Standin::Window;
 
 qsizetype snapshotsTaken()
 {
-    return StandinControl::log().count(QStringLiteral("snapshot"));
+    return Standin::log().count(QStringLiteral("snapshot"));
 }
 
 } // namespace
@@ -44,8 +44,8 @@ private slots:
             QFile lock(qEnvironmentVariable("XDG_RUNTIME_DIR") + QStringLiteral("/drowsewick.lock"));
             QVERIFY(lock.open(QIODevice::WriteOnly | QIODevice::Truncate) && lock.write(lockText) == lockText.size());
         }
-        StandinControl::setWindows({Window{1, 1, {Tab{QStringLiteral("https://a.example/"), QStringLiteral("A")}}}});
-        StandinControl::clearLog();
+        Standin::setWindows({Window{1, 1, {Tab{QStringLiteral("https://a.example/"), QStringLiteral("A")}}}});
+        Standin::clearLog();
 
         std::unique_ptr<AppProcess> apps[2] = {std::make_unique<AppProcess>(), std::make_unique<AppProcess>()};
         QElapsedTimer sinceStart;

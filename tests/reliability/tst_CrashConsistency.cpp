@@ -1,10 +1,9 @@
 #include "AppProcess.h"
 #include "Archive.h"
 #include "Settings.h"
-#include "StandinControl.h"
+#include "Standin.h"
 #include "TabTracker.h"
-#include "TestEnvironment.h"
-#include "UpdateTestSupport.h"
+#include "TestHome.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -19,8 +18,8 @@
 // DROWSEWICK_CRASHTEST_KILLS set for more kills than the default 30 (scripts/crashtest).
 namespace {
 
-using StandinControl::Tab;
-using StandinControl::Window;
+using Standin::Tab;
+using Standin::Window;
 
 constexpr qint64 windowID = 100;
 constexpr int idleTabsPerStart = 12;
@@ -93,7 +92,7 @@ class TestCrashConsistency : public QObject
             m_idle.append(tab);
             m_opened.insert(tab.url, tab);
         }
-        StandinControl::setWindows({Window{windowID, 1, QList<Tab>{currentTab} + m_idle}}, {{"delayMs", engineDelayMs}});
+        Standin::setWindows({Window{windowID, 1, QList<Tab>{currentTab} + m_idle}}, {{"delayMs", engineDelayMs}});
         QHash<QString, QDateTime> lastActive{{keyOf(currentTab), QDateTime::currentDateTimeUtc()}};
         for (const Tab &tab : std::as_const(m_idle))
             lastActive.insert(keyOf(tab), QDateTime::currentDateTimeUtc().addDays(-30));
@@ -106,7 +105,7 @@ class TestCrashConsistency : public QObject
     void runAndKill(const std::function<bool(AppProcess &)> &stop)
     {
         replenish();
-        StandinControl::clearLog();
+        Standin::clearLog();
         AppProcess app;
         QVERIFY(app.start());
         QVERIFY2(stop(app) && !app.hasEnded(),
@@ -114,14 +113,14 @@ class TestCrashConsistency : public QObject
         app.kill();
         ++m_kills;
         // A run that polled Safari did so holding the lock, also when a killed run left it behind.
-        if (StandinControl::log().contains(QStringLiteral("snapshot")))
+        if (Standin::log().contains(QStringLiteral("snapshot")))
             QCOMPARE(AppProcess::lockHolder(), app.pid());
         checkWhatWasLeft();
     }
 
     void checkWhatWasLeft()
     {
-        const QStringList open = StandinControl::openUrls();
+        const QStringList open = Standin::openUrls();
         const QList<ArchivedTab> entries = Archive::all(m_settings.archiveFolder());
         for (const ArchivedTab &entry : entries) {
             const auto tab = m_opened.constFind(entry.url);
@@ -149,8 +148,8 @@ class TestCrashConsistency : public QObject
     // Both files whole: the settings as they were saved, the tracker with every tab still open.
     void checkStateFiles(const QStringList &open)
     {
-        QCOMPARE(Settings::fromJson(UpdateTest::readFile(applicationFile(QStringLiteral("settings.json")))), std::optional(m_settings));
-        const std::optional<TabTracker> tracker = TabTracker::fromJson(UpdateTest::readFile(applicationFile(QStringLiteral("tracker.json"))));
+        QCOMPARE(Settings::fromJson(TestFiles::read(applicationFile(QStringLiteral("settings.json")))), std::optional(m_settings));
+        const std::optional<TabTracker> tracker = TabTracker::fromJson(TestFiles::read(applicationFile(QStringLiteral("tracker.json"))));
         QVERIFY2(tracker, "tracker.json does not read as a tracker");
         for (const QString &url : open)
             QVERIFY2(tracker->lastActive().contains(SafariTab::keyFor(windowID, url)), qPrintable(url));
@@ -169,12 +168,12 @@ private slots:
     {
         QElapsedTimer firstSweep;
         firstSweep.start();
-        runAndKill([](AppProcess &app) { return waitFor(app, [] { return StandinControl::openUrls().size() == 1; }); });
+        runAndKill([](AppProcess &app) { return waitFor(app, [] { return Standin::openUrls().size() == 1; }); });
         m_window = firstSweep.elapsed() * 5 / 4;
 
         for (const int kills = killsAsked(); m_kills < kills && !QTest::currentTestFailed();) {
             if (isUncut()) {
-                runAndKill([](AppProcess &app) { return waitFor(app, [] { return StandinControl::openUrls().size() == 1; }); });
+                runAndKill([](AppProcess &app) { return waitFor(app, [] { return Standin::openUrls().size() == 1; }); });
                 continue;
             }
             const qint64 delay = QRandomGenerator::global()->bounded(m_window + 1);
@@ -185,8 +184,8 @@ private slots:
         }
         // A start clears away the temporary files that kills between writing and renaming left.
         for (const char *leftover : {"settings.json.tmp-a1B2c3", "tracker.json.tmp-Z9y8X7"})
-            UpdateTest::writeFile(applicationFile(QString::fromLatin1(leftover)), "{\"torn");
-        runAndKill([](AppProcess &app) { return waitFor(app, [] { return StandinControl::openUrls().size() == 1; }); });
+            TestFiles::write(applicationFile(QString::fromLatin1(leftover)), "{\"torn");
+        runAndKill([](AppProcess &app) { return waitFor(app, [] { return Standin::openUrls().size() == 1; }); });
         QCOMPARE(QDir(Settings::applicationFolder()).entryList({QStringLiteral("*.tmp-*")}, QDir::Files), QStringList());
         std::printf("crashtest: %d kills, %d lost tabs (%d kills mid-sweep, %d tabs swept, kills up to %lld ms after start)\n",
                     m_kills, m_lost, m_midSweep, m_swept, m_window);

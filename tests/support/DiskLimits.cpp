@@ -1,0 +1,47 @@
+#include "DiskLimits.h"
+
+#include "TestHome.h"
+
+#include <QDir>
+
+#include <csignal>
+
+FileSizeLimit::FileSizeLimit(rlim_t bytes)
+{
+    getrlimit(RLIMIT_FSIZE, &m_previous);
+    m_previousHandler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit limit = m_previous;
+    limit.rlim_cur = bytes;
+    setrlimit(RLIMIT_FSIZE, &limit);
+}
+
+FileSizeLimit::~FileSizeLimit()
+{
+    setrlimit(RLIMIT_FSIZE, &m_previous);
+    std::signal(SIGXFSZ, m_previousHandler);
+}
+
+MemoryVolume::MemoryVolume(const QString &folder) : m_folder(folder), m_filler(folder + QStringLiteral("/filler"))
+{
+    QDir().mkpath(folder);
+    m_mounted = runTool(QStringLiteral("mount"), {QStringLiteral("-t"), QStringLiteral("tmpfs"), QStringLiteral("-o"),
+                                                  QStringLiteral("size=1m"), QStringLiteral("drowsewick-test"), folder})
+                    .exitCode == 0;
+}
+
+MemoryVolume::~MemoryVolume()
+{
+    m_filler.close();
+    if (m_mounted)
+        runTool(QStringLiteral("umount"), {m_folder});
+}
+
+void MemoryVolume::fill()
+{
+    m_filler.open(QIODevice::WriteOnly | QIODevice::Unbuffered);
+    const QByteArray block(65536, 'f');
+    for (qint64 size : {qint64(65536), qint64(4096), qint64(1)}) {
+        while (m_filler.write(block.constData(), size) == size) {
+        }
+    }
+}

@@ -1,0 +1,120 @@
+#include "Standin.h"
+
+#include <QDir>
+#include <QFile>
+#include <QJsonDocument>
+#include <QProcess>
+
+namespace Standin {
+
+QString program()
+{
+    return QStringLiteral(SAFARI_STANDIN_PATH);
+}
+
+QString folder()
+{
+    return qEnvironmentVariable("XDG_STATE_HOME") + QStringLiteral("/safari-standin");
+}
+
+void reset()
+{
+    QDir(folder()).removeRecursively();
+}
+
+void writeState(const QByteArray &json)
+{
+    QDir().mkpath(folder());
+    QFile file(folder() + QStringLiteral("/state.json"));
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(json) != json.size())
+        qFatal("cannot write the stand-in's state");
+}
+
+void writeState(const QJsonObject &state)
+{
+    writeState(QJsonDocument(state).toJson());
+}
+
+QByteArray json(const char *singleQuoted)
+{
+    return QByteArray(singleQuoted).replace('\'', '"');
+}
+
+void setWindows(const QList<Window> &windows, QJsonObject extra)
+{
+    QJsonArray list;
+    for (const Window &window : windows) {
+        QJsonArray tabs;
+        for (const Tab &tab : window.tabs)
+            tabs.append(QJsonObject{{"url", tab.url}, {"title", tab.title}, {"closeFails", tab.closeFails}});
+        list.append(QJsonObject{{"id", window.id}, {"current", window.current}, {"tabs", tabs}});
+    }
+    extra.insert(QStringLiteral("windows"), list);
+    writeState(extra);
+}
+
+QByteArray stateBytes()
+{
+    QFile file(folder() + QStringLiteral("/state.json"));
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+QJsonObject state()
+{
+    return QJsonDocument::fromJson(stateBytes()).object();
+}
+
+QJsonArray windows()
+{
+    return state().value(QLatin1String("windows")).toArray();
+}
+
+QStringList urlsOf(const QJsonObject &window)
+{
+    QStringList urls;
+    for (const QJsonValue &tab : window.value(QLatin1String("tabs")).toArray())
+        urls.append(tab.toObject().value(QLatin1String("url")).toString());
+    return urls;
+}
+
+QStringList openUrls()
+{
+    QStringList urls;
+    for (const QJsonValue &window : windows())
+        urls += urlsOf(window.toObject());
+    return urls;
+}
+
+QStringList log()
+{
+    QFile file(folder() + QStringLiteral("/ops.log"));
+    return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()).split(u'\n', Qt::SkipEmptyParts) : QStringList();
+}
+
+void clearLog()
+{
+    QFile::remove(folder() + QStringLiteral("/ops.log"));
+}
+
+Run run(const QStringList &arguments, const QByteArray &input)
+{
+    QProcess process;
+    process.start(program(), arguments);
+    process.write(input);
+    process.closeWriteChannel();
+    if (!process.waitForFinished(30000) || process.exitStatus() != QProcess::NormalExit)
+        return {};
+    return {process.exitCode(), process.readAllStandardOutput(), process.readAllStandardError()};
+}
+
+Run runScript(const QString &script)
+{
+    return run({}, script.toUtf8());
+}
+
+SafariEngine engine(std::chrono::milliseconds limit)
+{
+    return {{program(), {}}, {program(), {QStringLiteral("running")}}, limit};
+}
+
+} // namespace Standin

@@ -1,0 +1,60 @@
+#pragma once
+
+#include "SafariEngine.h"
+
+#include <QJsonArray>
+#include <QJsonObject>
+#include <QList>
+#include <QStringList>
+
+#include <chrono>
+
+// The built safari-standin in the test's own HOME: its state, its operation log, its runs.
+namespace Standin {
+
+struct Tab
+{
+    QString url;
+    QString title;
+    bool closeFails = false;
+};
+
+struct Window
+{
+    qint64 id;
+    int current; // 1-based, 0 for none
+    QList<Tab> tabs;
+};
+
+struct Run
+{
+    int exitCode = -1;
+    QByteArray standardOutput;
+    QByteArray standardError;
+};
+
+QString program();
+QString folder();
+// Safari gone and never started, with an empty log.
+void reset();
+
+void writeState(const QByteArray &json);
+void writeState(const QJsonObject &state);
+// JSON written with single quotes, so that states read well inside C++ string literals.
+QByteArray json(const char *singleQuoted);
+void setWindows(const QList<Window> &windows, QJsonObject extra = {});
+QByteArray stateBytes();
+QJsonObject state();
+QJsonArray windows();
+QStringList urlsOf(const QJsonObject &window);
+// The addresses of every open tab, window by window.
+QStringList openUrls();
+
+QStringList log();
+void clearLog();
+
+Run run(const QStringList &arguments, const QByteArray &input = {});
+Run runScript(const QString &script);
+SafariEngine engine(std::chrono::milliseconds limit = std::chrono::seconds(30));
+
+} // namespace Standin
