@@ -47,7 +47,6 @@ class TestUpdateFlow : public QObject
         auto h = std::make_unique<ModelHarness>();
         h->manifest = m_server.url(manifestPath);
         h->makeModel();
-        m_server.trustOn(*h->network);
         h->dialogs.answers.enqueue(answer);
         return h;
     }

@@ -1,15 +1,12 @@
 #include "LocalHttpsServer.h"
 
 #include <QFile>
-#include <QNetworkAccessManager>
-#include <QNetworkReply>
 #include <QProcess>
 #include <QSslKey>
 #include <QSslSocket>
 #include <QTcpServer>
 #include <QTimer>
 
-#include <algorithm>
 #include <memory>
 
 LocalHttpsServer::LocalHttpsServer()
@@ -26,26 +23,29 @@ LocalHttpsServer::LocalHttpsServer()
 bool LocalHttpsServer::makeCertificate()
 {
     const QString key = m_keys.filePath(QStringLiteral("key.pem"));
-    const QString certificate = m_keys.filePath(QStringLiteral("certificate.pem"));
+    const QString certificatePath = m_keys.filePath(QStringLiteral("certificate.pem"));
     QProcess openssl;
     openssl.start(QStringLiteral("openssl"),
                   {QStringLiteral("req"), QStringLiteral("-x509"), QStringLiteral("-newkey"), QStringLiteral("ec"),
                    QStringLiteral("-pkeyopt"), QStringLiteral("ec_paramgen_curve:prime256v1"), QStringLiteral("-nodes"),
-                   QStringLiteral("-keyout"), key, QStringLiteral("-out"), certificate, QStringLiteral("-days"), QStringLiteral("2"),
+                   QStringLiteral("-keyout"), key, QStringLiteral("-out"), certificatePath, QStringLiteral("-days"), QStringLiteral("2"),
                    QStringLiteral("-subj"), QStringLiteral("/CN=127.0.0.1"), QStringLiteral("-addext"),
                    QStringLiteral("subjectAltName=IP:127.0.0.1")});
     if (!openssl.waitForFinished() || openssl.exitCode() != 0)
         return false;
     QFile keyFile(key);
-    QFile certificateFile(certificate);
+    QFile certificateFile(certificatePath);
     if (!keyFile.open(QIODevice::ReadOnly) || !certificateFile.open(QIODevice::ReadOnly))
         return false;
-    m_certificate = QSslCertificate(certificateFile.readAll());
+    const QSslCertificate certificate(certificateFile.readAll());
     QSslConfiguration configuration = QSslConfiguration::defaultConfiguration();
-    configuration.setLocalCertificate(m_certificate);
+    configuration.setLocalCertificate(certificate);
     configuration.setPrivateKey(QSslKey(keyFile.readAll(), QSsl::Ec));
     m_server.setSslConfiguration(configuration);
-    return !m_certificate.isNull();
+    QSslConfiguration trusting = QSslConfiguration::defaultConfiguration();
+    trusting.addCaCertificate(certificate);
+    QSslConfiguration::setDefaultConfiguration(trusting);
+    return !certificate.isNull();
 }
 
 void LocalHttpsServer::answer(const QString &path, int status, const QByteArray &body, const QByteArray &extraHeaders, int bytesPerTick)
@@ -56,25 +56,6 @@ void LocalHttpsServer::answer(const QString &path, int status, const QByteArray 
 QUrl LocalHttpsServer::url(const QString &path) const
 {
     return QUrl(QStringLiteral("https://127.0.0.1:%1%2").arg(m_server.serverPort()).arg(path));
-}
-
-QSslConfiguration LocalHttpsServer::trustingConfiguration() const
-{
-    QSslConfiguration configuration = QSslConfiguration::defaultConfiguration();
-    configuration.addCaCertificate(m_certificate);
-    return configuration;
-}
-
-void LocalHttpsServer::trustOn(QNetworkAccessManager &network) const
-{
-    QObject::connect(&network, &QNetworkAccessManager::sslErrors, &network,
-                     [certificate = m_certificate](QNetworkReply *reply, const QList<QSslError> &errors) {
-                         const bool onlyOurs = std::all_of(errors.begin(), errors.end(), [&](const QSslError &error) {
-                             return error.error() == QSslError::SelfSignedCertificate && error.certificate() == certificate;
-                         });
-                         if (onlyOurs)
-                             reply->ignoreSslErrors();
-                     });
 }
 
 void LocalHttpsServer::serve(QSslSocket *socket)
@@ -109,13 +90,4 @@ void LocalHttpsServer::serve(QSslSocket *socket)
     };
     QObject::connect(socket, &QSslSocket::readyRead, socket, respond);
     respond();
-}
-
-QUrl unreachableUrl(const QString &path)
-{
-    QTcpServer closed;
-    closed.listen(QHostAddress::LocalHost);
-    const quint16 port = closed.serverPort();
-    closed.close();
-    return QUrl(QStringLiteral("https://127.0.0.1:%1%2").arg(port).arg(path));
 }
