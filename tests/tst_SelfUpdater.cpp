@@ -102,7 +102,7 @@ private:
     {
         const ToolRun signing = signAs(m_publisher, bundle);
         if (signing.exitCode != 0)
-            qWarning("sign-bundle: %s", signing.output.constData());
+            qWarning("signing: %s", signing.output.constData());
     }
     // The staging folder as a zip archive; each rename swaps an entry's name for another of the
     // same length in the archive's bytes, to make names that zip itself will not write.
