@@ -1,6 +1,7 @@
 #include "SelfUpdater.h"
 
 #include "DurableFile.h"
+#include "ToolPaths.h"
 #include "platform/UpdatePlatform.h"
 
 #include <QCoreApplication>
@@ -240,7 +241,7 @@ void refuseOversizedArchive(const QString &archive, const Attempt &attempt)
 {
     static const QRegularExpression total(QStringLiteral("(\\d+) bytes uncompressed"));
     const QRegularExpressionMatch match =
-        total.match(QString::fromUtf8(run(QStringLiteral("/usr/bin/zipinfo"), {QStringLiteral("-t"), archive}, UpdateError::unpack, attempt)));
+        total.match(QString::fromUtf8(run(ToolPaths::zipinfo(), {QStringLiteral("-t"), archive}, UpdateError::unpack, attempt)));
     bool valid = false;
     const qint64 bytes = match.captured(1).toLongLong(&valid);
     if (!valid || bytes > attempt.limits().unpackedBytes)
@@ -424,7 +425,7 @@ qint64 launchSwap(const QString &newApp, const QString &installed, const Environ
         throw PlatformFailure(QString::fromStdString(error.what()));
     }
     QProcess shell;
-    shell.setProgram(QStringLiteral("/bin/sh"));
+    shell.setProgram(ToolPaths::sh());
     shell.setArguments({script, newApp, installed});
     shell.setStandardInputFile(QProcess::nullDevice());
     shell.setStandardOutputFile(QProcess::nullDevice());
@@ -433,7 +434,7 @@ qint64 launchSwap(const QString &newApp, const QString &installed, const Environ
     // group (a login item's launcher) does not end the script that waits for the app to quit.
     qint64 pid = 0;
     if (!shell.startDetached(&pid))
-        throw PlatformFailure(QStringLiteral("cannot start /bin/sh: %1").arg(shell.errorString()));
+        throw PlatformFailure(QStringLiteral("cannot start %1: %2").arg(shell.program(), shell.errorString()));
     return pid;
 }
 

@@ -10,7 +10,8 @@ get_filename_component(DROWSEWICK_BUNDLE_ICON_NAME ${DROWSEWICK_BUNDLE_ICON} NAM
 set(DROWSEWICK_INFO_PLIST ${CMAKE_BINARY_DIR}/packaging/macos/Info.plist)
 configure_file(${CMAKE_CURRENT_LIST_DIR}/macos/Info.plist.in ${DROWSEWICK_INFO_PLIST} @ONLY)
 
-if(APPLE)
+# The rest is the Linux flavour's; a Mac build is the bundle above.
+if(APPLE OR NOT DROWSEWICK_PLATFORM STREQUAL "linux")
   return()
 endif()
 

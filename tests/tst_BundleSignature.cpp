@@ -71,7 +71,7 @@ private slots:
             {QStringLiteral("add beside signature"), [&] { writeFile(path(".signature/extra"), "extra\n"); }},
             {QStringLiteral("link"), [&] { QFile::link(QStringLiteral("/etc"), path("etc")); }},
             {QStringLiteral("add folder"), [&] { QDir().mkpath(path("resources/empty")); }},
-            {QStringLiteral("chmod 644"), [&] { ::chmod(QFile::encodeName(path("drowsewick")).constData(), 0644); }},
+            {QStringLiteral("chmod 644"), [&] { ::chmod(QFile::encodeName(UpdatePlatform::executable(m_bundle)).constData(), 0644); }},
             {QStringLiteral("chmod 700"), [&] { ::chmod(QFile::encodeName(path("resources")).constData(), 0700); }},
             {QStringLiteral("remove signature"), [&] { QFile::remove(path(".signature/signature")); }},
             {QStringLiteral("remove manifest"), [&] { QFile::remove(path(".signature/manifest")); }},

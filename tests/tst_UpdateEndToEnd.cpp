@@ -119,7 +119,7 @@ private slots:
 
         app.closeWriteChannel();
         QVERIFY(app.waitForFinished());
-        QTRY_COMPARE_WITH_TIMEOUT(readFile(marker), next.toUtf8() + '\n', 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(readFile(marker), startedAs(next.toUtf8(), installed), 10000);
         QCOMPARE(withoutSignature(contents(installed)), contents(staged));
         QVERIFY(BundleSignature::verify(installed, publisher.publicKey));
         QVERIFY(!QFileInfo::exists(installed + QStringLiteral(".bak")));

@@ -2,6 +2,7 @@
 
 #include "BundleSignature.h"
 #include "SelfUpdater.h"
+#include "ToolPaths.h"
 #include "UpdatePublisher.h"
 
 #include <QCoreApplication>
@@ -15,8 +16,6 @@ namespace {
 
 using SelfUpdater::Failure;
 using SelfUpdater::UpdateError;
-
-const QString zipinfo = QStringLiteral("/usr/bin/zipinfo");
 
 // Relative, without "..", and without backslashes, which an archiver from another system may
 // have meant as separators.
@@ -41,10 +40,10 @@ bool holdsSymbolicLink(const QByteArray &shortListing)
 
 bool isSafeToUnpack(const QString &archive, const SelfUpdater::Attempt &attempt)
 {
-    const QStringList names = QString::fromUtf8(SelfUpdater::run(zipinfo, {QStringLiteral("-1"), archive}, UpdateError::unpack, attempt))
+    const QStringList names = QString::fromUtf8(SelfUpdater::run(ToolPaths::zipinfo(), {QStringLiteral("-1"), archive}, UpdateError::unpack, attempt))
                                   .split(u'\n', Qt::SkipEmptyParts);
     return std::all_of(names.begin(), names.end(), staysInside)
-           && !holdsSymbolicLink(SelfUpdater::run(zipinfo, {QStringLiteral("-s"), archive}, UpdateError::unpack, attempt));
+           && !holdsSymbolicLink(SelfUpdater::run(ToolPaths::zipinfo(), {QStringLiteral("-s"), archive}, UpdateError::unpack, attempt));
 }
 
 } // namespace
@@ -79,7 +78,7 @@ void unpack(const QString &archive, const QString &folder, const SelfUpdater::At
     // symbolic link may lead a later entry out of it.
     if (!isSafeToUnpack(archive, attempt))
         throw Failure(UpdateError::unpack);
-    SelfUpdater::run(QStringLiteral("/usr/bin/unzip"), {QStringLiteral("-q"), QStringLiteral("-n"), archive, QStringLiteral("-d"), folder},
+    SelfUpdater::run(ToolPaths::unzip(), {QStringLiteral("-q"), QStringLiteral("-n"), archive, QStringLiteral("-d"), folder},
                      UpdateError::unpack, attempt, attempt.limits().unpackedBytes);
 }
 

@@ -92,6 +92,13 @@ private slots:
                               "Archived tabs…", "Open archive folder", "Settings…", "—", "Check for Updates…", "—", "Quit Drowsewick"}));
         h.model->tick();
         QCOMPARE(visibleTexts(app.menu()).mid(0, 2), (QStringList{"Safari access needed — click below (off)", "Allow Safari access…"}));
+        // It leads to where the permission is given: the privacy settings of macOS, or here the
+        // stand-in's own command.
+        actionNamed(app.menu(), QStringLiteral("Allow Safari access…"))->trigger();
+        if (macOSFlavour())
+            QCOMPARE(h.openedUrls.takeFirst(), QUrl(QStringLiteral("x-apple.systempreferences:com.apple.preference.security?Privacy_Automation")));
+        else
+            QCOMPARE(h.dialogs.shown.value(0).message, QStringLiteral("Allow Drowsewick to control Safari"));
         Standin::setWindows(twoTabs);
         h.model->tick();
         actionNamed(app.menu(), QStringLiteral("Sweep idle tabs now"))->trigger();

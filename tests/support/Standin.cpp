@@ -114,7 +114,9 @@ Run runScript(const QString &script)
 
 SafariEngine engine(std::chrono::milliseconds limit)
 {
-    return {{program(), {}}, {program(), {QStringLiteral("running")}}, limit};
+    SafariEngine engine = SafariEngine::platformDefault();
+    engine.timeLimit = limit;
+    return engine;
 }
 
 } // namespace Standin

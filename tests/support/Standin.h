@@ -55,6 +55,8 @@ void clearLog();
 
 Run run(const QStringList &arguments, const QByteArray &input = {});
 Run runScript(const QString &script);
+// The engine the app itself runs: osascript and pgrep in the macOS flavour (here their stand-ins,
+// which hand over to safari-standin), the stand-in beside the executable otherwise.
 SafariEngine engine(std::chrono::milliseconds limit = std::chrono::seconds(30));
 
 } // namespace Standin
