@@ -45,3 +45,8 @@ void MemoryVolume::fill()
         }
     }
 }
+
+bool MemoryVolume::makeReadOnly()
+{
+    return runTool(QStringLiteral("mount"), {QStringLiteral("-o"), QStringLiteral("remount,ro"), m_folder}).exitCode == 0;
+}

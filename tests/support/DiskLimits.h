@@ -32,6 +32,7 @@ public:
     bool isMounted() const { return m_mounted; }
     void fill();
     void unfill() { m_filler.remove(); }
+    bool makeReadOnly();
 
 private:
     QString m_folder;

@@ -1,12 +1,11 @@
 #include "BuildConfig.h"
 #include "LiveSafariBridge.h"
 #include "SelfUpdater.h"
-#include "TestEnvironment.h"
-#include "UpdateTestSupport.h"
+#include "TestHome.h"
+#include "Bundles.h"
 
 #include <QCoreApplication>
 
-using namespace UpdateTest;
 using namespace std::chrono_literals;
 
 Q_DECLARE_METATYPE(SafariError::Kind)
@@ -84,7 +83,7 @@ private slots:
         const QString source = folder.filePath(QStringLiteral("script.applescript"));
         const QString address = QStringLiteral("https://a.example/\"q\"\\");
         for (const QString &script : {SafariScript::snapshot(), SafariScript::close(SafariTab(4711, address, {})), SafariScript::open(address)}) {
-            writeFile(source, script.toUtf8());
+            TestFiles::write(source, script.toUtf8());
             const ToolRun compiled = runTool(osacompile, {QStringLiteral("-o"), folder.filePath(QStringLiteral("script.scpt")), source});
             QVERIFY2(compiled.exitCode == 0, qPrintable(script + u'\n' + QString::fromUtf8(compiled.output)));
         }
@@ -99,7 +98,7 @@ private slots:
         const QString snapshot = SafariScript::snapshot();
         QTemporaryDir folder;
         const QString script = folder.filePath(QStringLiteral("clean.applescript"));
-        writeFile(script, "return clean(\"a\" & (ASCII character 1) & (ASCII character 2) & \"b\" & (ASCII character 2) & \"c\")\n"
+        TestFiles::write(script, "return clean(\"a\" & (ASCII character 1) & (ASCII character 2) & \"b\" & (ASCII character 2) & \"c\")\n"
                               + snapshot.mid(snapshot.indexOf(u"on clean(")).toUtf8());
         const ToolRun run = runTool(osascript, {script});
         QCOMPARE(run.exitCode, 0);
@@ -112,12 +111,12 @@ private slots:
     {
         QTemporaryDir folder;
         const QString bundle = folder.filePath(QStringLiteral("staging/Drowsewick.app"));
-        makeBundle(bundle, "new", folder.filePath(QStringLiteral("started")));
+        Bundles::make(bundle, "new", folder.filePath(QStringLiteral("started")));
         const QString archive = folder.filePath(QStringLiteral("update.zip"));
         QCOMPARE(runTool(ditto, {QStringLiteral("-c"), QStringLiteral("-k"), QStringLiteral("--keepParent"), bundle, archive}).exitCode, 0);
         UpdatePlatform::unpack(archive, folder.filePath(QStringLiteral("unpacked")), SelfUpdater::Attempt({}, [] { return false; }));
         const QString unpacked = folder.filePath(QStringLiteral("unpacked/Drowsewick.app"));
-        QCOMPARE(contents(unpacked), contents(bundle));
+        QCOMPARE(TestFiles::contents(unpacked), TestFiles::contents(bundle));
         QVERIFY(QFileInfo(UpdatePlatform::executable(unpacked)).isExecutable());
     }
 };
