@@ -17,20 +17,18 @@ using namespace std::chrono_literals;
 
 namespace {
 
-// How an installation ended: "installed", the name of an UpdateError, or "platform: " and the
-// message.
+// How an installation ended: "installed", the name of an UpdateError, or "platform: " and the message.
 QString outcomeOf(QFuture<void> installation)
 {
     if (!QTest::qWaitFor([&] { return installation.isFinished(); }, 30000))
-        return QStringLiteral("still running");
+        return u"still running"_qs;
     try {
         installation.waitForFinished();
-        return QStringLiteral("installed");
+        return u"installed"_qs;
     } catch (const SelfUpdater::Failure &failure) {
-        const QStringList names{"download", "unpack", "notFound", "badSignature", "readOnlyLocation"};
-        return names.value(int(failure.error()));
+        return QStringList{"download", "unpack", "notFound", "badSignature", "readOnlyLocation"}.value(int(failure.error()));
     } catch (const SelfUpdater::PlatformFailure &failure) {
-        return QStringLiteral("platform: ") + failure.message();
+        return u"platform: "_qs + failure.message();
     }
 }
 
@@ -41,18 +39,18 @@ mode_t modeOf(const QString &path)
     return status.st_mode & 07777;
 }
 
-// Puts a folder of tools in front of PATH for as long as it lives; the swap script inherits it.
-class ToolsFirstOnPath
+void chmod(const QString &path, mode_t mode)
 {
-public:
-    explicit ToolsFirstOnPath(const QString &folder) : m_previous(qgetenv("PATH")) { qputenv("PATH", QFile::encodeName(folder) + ':' + m_previous); }
-    ~ToolsFirstOnPath() { qputenv("PATH", m_previous); }
+    ::chmod(QFile::encodeName(path).constData(), mode);
+}
 
-private:
-    QByteArray m_previous;
+// Puts a folder of tools in front of PATH for as long as it lives; the swap script inherits it.
+struct ToolsFirstOnPath
+{
+    const QByteArray previous = qgetenv("PATH");
+    explicit ToolsFirstOnPath(const QString &folder) { qputenv("PATH", QFile::encodeName(folder) + ':' + previous); }
+    ~ToolsFirstOnPath() { qputenv("PATH", previous); }
 };
-
-constexpr uid_t unprivilegedUser = 65534;
 
 } // namespace
 
@@ -68,7 +66,7 @@ class TestSelfUpdater : public QObject
 public:
     LocalHttpsServer m_server;
     QTemporaryDir m_keys;
-    Bundles::Publisher m_publisher = Bundles::makePublisher(m_keys.path(), QStringLiteral("publisher"));
+    Bundles::Publisher m_publisher = Bundles::makePublisher(m_keys.path(), u"publisher"_qs);
     std::unique_ptr<QTemporaryDir> m_root;
     SelfUpdater::Environment m_environment;
     // What the server answers with, and how slowly.
@@ -77,23 +75,21 @@ public:
     int m_bytesPerTick = 0;
 
     QString root(const QString &relative) const { return m_root->filePath(relative); }
-    QString staging() const { return root(QStringLiteral("staging")); }
-    QString workFolder() const { return m_environment.workRoot + QStringLiteral("/nimbrel-update-%1").arg(m_environment.pid); }
-    QString stage(const QString &relative, const QByteArray &label = "new", const QByteArray &version = "2.0")
+    QString staged() const { return root(u"staging/Drowsewick.app"_qs); }
+    QString workFolder() const { return m_environment.workRoot + u"/nimbrel-update-%1"_qs.arg(m_environment.pid); }
+    void stage(const QString &bundle, const QByteArray &label = "new", const QByteArray &version = "2.0")
     {
-        const QString bundle = staging() + u'/' + relative;
-        Bundles::make(bundle, label, root(QStringLiteral("started")), version);
+        Bundles::make(bundle, label, root(u"started"_qs), version);
         Bundles::sign(m_publisher, bundle);
-        return bundle;
     }
     QString serveAndInstall()
     {
-        const QString path = QStringLiteral("/%1.zip").arg(m_server.requestCount());
-        m_server.answer(path, m_status, m_archive.isNull() ? Bundles::zip(staging()) : m_archive, {}, m_bytesPerTick);
-        return outcomeOf(SelfUpdater::install(UpdateInfo{QStringLiteral("2.0"), m_server.url(path), {}}, m_environment));
+        const QString path = u"/%1.zip"_qs.arg(m_server.requestCount());
+        m_server.answer(path, m_status, m_archive.isNull() ? Bundles::zip(root(u"staging"_qs)) : m_archive, {}, m_bytesPerTick);
+        return outcomeOf(SelfUpdater::install(UpdateInfo{u"2.0"_qs, m_server.url(path), {}}, m_environment));
     }
-    // Runs the current test function of this binary again as another process, started by
-    // launcher; it passes, fails or skips as that run did.
+    // Runs the current test function of this binary again, started by launcher; it passes, fails
+    // or skips as that run did.
     void rerunAs(const QString &launcher, const QStringList &arguments, const QString &binary, const QProcessEnvironment &environment)
     {
         const ToolRun child = runTool(launcher, arguments + QStringList{binary, QString::fromLatin1(QTest::currentTestFunction())}, {}, environment);
@@ -101,11 +97,11 @@ public:
         if (child.output.contains("\nSKIP"))
             QSKIP("skipped in the child run");
     }
-    // Refused before anything is asked of the server, the installed bundle untouched.
+    // Refused before anything is asked of the server.
     void expectRefusedLocation()
     {
         const int requests = m_server.requestCount();
-        QCOMPARE(serveAndInstall(), QStringLiteral("readOnlyLocation"));
+        QCOMPARE(serveAndInstall(), u"readOnlyLocation"_qs);
         QCOMPARE(m_server.requestCount(), requests);
     }
 
@@ -115,90 +111,87 @@ private slots:
     void init()
     {
         m_root = std::make_unique<QTemporaryDir>();
-        const QString installed = root(QStringLiteral("Applications/Drowsewick.app"));
-        Bundles::make(installed, "old", root(QStringLiteral("started")));
-        m_environment = {.bundlePath = installed, .privateRoot = root(QStringLiteral("cache")),
-                         .workRoot = root(QStringLiteral("cache/com.nimbrel.drowsewick/update")), .publisher = m_publisher.trusted,
+        m_environment = {.bundlePath = root(u"Applications/Drowsewick.app"_qs), .privateRoot = root(u"cache"_qs),
+                         .workRoot = root(u"cache/com.nimbrel.drowsewick/update"_qs), .publisher = m_publisher.trusted,
                          .pid = Bundles::endedProcess(), .limits = {}};
+        Bundles::make(m_environment.bundlePath, "old", root(u"started"_qs));
         m_status = 200;
         m_archive = QByteArray();
         m_bytesPerTick = 0;
-        stage(QStringLiteral("Drowsewick.app"));
+        stage(staged());
     }
 
-    // The running app outside a bundle (as here, in the build) is not replaced; the work goes into
-    // the user's own temporary folder on macOS, below the cache on Linux.
+    // The app outside a bundle (as here, in the build) is not replaced; the work goes into the
+    // user's own temporary folder on macOS, below the cache on Linux.
     void currentEnvironment()
     {
         const SelfUpdater::Environment current = SelfUpdater::Environment::current();
         QCOMPARE(current.bundlePath, QString());
         const QString root = macOSFlavour() ? QDir::tempPath() : qEnvironmentVariable("XDG_CACHE_HOME");
         QCOMPARE(current.privateRoot, root);
-        QCOMPARE(current.workRoot, macOSFlavour() ? root : root + QStringLiteral("/com.nimbrel.drowsewick/update"));
+        QCOMPARE(current.workRoot, macOSFlavour() ? root : root + u"/com.nimbrel.drowsewick/update"_qs);
     }
 
-    // Each row changes one thing: the installed bundle stays as it is, and the attempt leaves no
-    // work behind.
+    // Each row changes one thing: the installed bundle stays as it is, the attempt leaves no work
+    // behind, and a place it cannot use is refused before the server is asked anything.
     void refusals_data()
     {
         QTest::addColumn<Change>("change");
         QTest::addColumn<QString>("outcome");
-        const auto limit = [](const std::function<void(SelfUpdater::Limits &)> &set) {
-            return Change([set](TestSelfUpdater &t) { set(t.m_environment.limits); });
-        };
         const auto executable = [](const QByteArray &script) {
-            return Change([script](TestSelfUpdater &t) {
-                const QString bundle = t.staging() + QStringLiteral("/Drowsewick.app");
-                TestFiles::write(UpdatePlatform::executable(bundle), script, true);
-                Bundles::sign(t.m_publisher, bundle);
-            });
+            return [script](TestSelfUpdater &t) {
+                TestFiles::write(UpdatePlatform::executable(t.staged()), script, true);
+                Bundles::sign(t.m_publisher, t.staged());
+            };
         };
-        QTest::newRow("download answered 404") << Change([](TestSelfUpdater &t) { t.m_status = 404; }) << "download";
-        QTest::newRow("download answered 201") << Change([](TestSelfUpdater &t) { t.m_status = 201; }) << "download";
+        const auto add = [](qsizetype bytes, std::function<QByteArray(QByteArray)> zipped) {
+            return [=](TestSelfUpdater &t) {
+                for (const char *name : {"1", "2", "3"})
+                    TestFiles::write(t.staged() + u"/resources/part"_qs + QLatin1String(name), QByteArray(bytes, 'x'));
+                Bundles::sign(t.m_publisher, t.staged());
+                t.m_archive = zipped(Bundles::zip(t.root(u"staging"_qs)));
+                t.m_environment.limits.unpackedBytes = 64 * 1024;
+            };
+        };
+        QByteArray size(4, '\0'), understated(4, '\0');
+        qToLittleEndian(quint32(200'000), size.data());
+        qToLittleEndian(quint32(1'000), understated.data());
+        QTest::newRow("answered 404") << Change([](TestSelfUpdater &t) { t.m_status = 404; }) << "download";
+        QTest::newRow("answered 201") << Change([](TestSelfUpdater &t) { t.m_status = 201; }) << "download";
         QTest::newRow("no zip") << Change([](TestSelfUpdater &t) { t.m_archive = "<html>Not a zip</html>"; }) << "unpack";
-        QTest::newRow("bundle only in a subfolder") << Change([](TestSelfUpdater &t) {
-            QVERIFY(QDir(t.staging()).rename(QStringLiteral("Drowsewick.app"), QStringLiteral("Drowsewick.APP")));
-            t.stage(QStringLiteral("Release/Drowsewick.app"));
+        QTest::newRow("bundle only in a subfolder, or its extension in capitals") << Change([](TestSelfUpdater &t) {
+            QDir().rename(t.staged(), t.root(u"staging/Drowsewick.APP"_qs));
+            t.stage(t.root(u"staging/Release/Drowsewick.app"_qs));
         }) << "notFound";
         QTest::newRow("signed by another") << Change([](TestSelfUpdater &t) {
-            Bundles::sign(Bundles::makePublisher(t.m_keys.path(), QStringLiteral("stranger")), t.staging() + QStringLiteral("/Drowsewick.app"));
+            Bundles::sign(Bundles::makePublisher(t.m_keys.path(), u"stranger"_qs), t.staged());
         }) << "badSignature";
-        QTest::newRow("older release served as new") << Change([](TestSelfUpdater &t) { t.stage(QStringLiteral("Drowsewick.app"), "older", "1.5"); })
-                                                     << "badSignature";
-        QTest::newRow("executable that fails") << executable("#!/bin/sh\necho 2.0\nexit 1\n") << "badSignature";
-        QTest::newRow("executable that does not answer in time")
-            << Change([executable](TestSelfUpdater &t) { executable("#!/bin/sh\nexec sleep 30\n")(t); t.m_environment.limits.versionCheck = 300ms; })
-            << "badSignature";
-        QTest::newRow("download past its size") << limit([](SelfUpdater::Limits &l) { l.downloadBytes = 512; }) << "download";
-        QTest::newRow("listing past the unpacked size") << Change([](TestSelfUpdater &t) {
-            for (const char *name : {"1", "2", "3"})
-                TestFiles::write(t.staging() + QStringLiteral("/Drowsewick.app/resources/part") + QLatin1String(name), QByteArray(30'000, 'x'));
-            Bundles::sign(t.m_publisher, t.staging() + QStringLiteral("/Drowsewick.app"));
-            t.m_environment.limits.unpackedBytes = 64 * 1024;
-        }) << "unpack";
-        QTest::newRow("a file past it, its listing understating that") << Change([](TestSelfUpdater &t) {
-            TestFiles::write(t.staging() + QStringLiteral("/Drowsewick.app/resources/large"), QByteArray(200'000, 'x'));
-            Bundles::sign(t.m_publisher, t.staging() + QStringLiteral("/Drowsewick.app"));
-            QByteArray size(4, '\0'), understated(4, '\0');
-            qToLittleEndian(quint32(200'000), size.data());
-            qToLittleEndian(quint32(1'000), understated.data());
-            t.m_archive = Bundles::zip(t.staging()).replace(size, understated);
-            t.m_environment.limits.unpackedBytes = 64 * 1024;
-        }) << "unpack";
+        QTest::newRow("older release served as new") << Change([](TestSelfUpdater &t) { t.stage(t.staged(), "older", "1.5"); }) << "badSignature";
+        QTest::newRow("executable that fails") << Change(executable("#!/bin/sh\necho 2.0\nexit 1\n")) << "badSignature";
+        QTest::newRow("executable that does not answer in time") << Change([executable](TestSelfUpdater &t) {
+            executable("#!/bin/sh\nexec sleep 30\n")(t);
+            t.m_environment.limits.versionCheck = 300ms;
+        }) << "badSignature";
+        QTest::newRow("download past its size") << Change([](TestSelfUpdater &t) { t.m_environment.limits.downloadBytes = 512; }) << "download";
+        QTest::newRow("listing past the unpacked size") << Change(add(30'000, [](QByteArray zip) { return zip; })) << "unpack";
+        QTest::newRow("a file past it, the listing understating it")
+            << Change(add(200'000, [=](QByteArray zip) { return zip.replace(size, understated); })) << "unpack";
         QTest::newRow("download that stalls") << Change([](TestSelfUpdater &t) {
             t.m_bytesPerTick = 50;
             t.m_environment.limits.stallWindow = 500ms;
             t.m_environment.limits.stallBytes = 4096;
         }) << "platform: the download stalled";
-        QTest::newRow("installation past its deadline")
-            << Change([](TestSelfUpdater &t) { t.m_bytesPerTick = 50; t.m_environment.limits.deadline = 500ms; })
-            << "platform: the installation took too long";
-        QTest::newRow("cache folder writable by all")
-            << Change([](TestSelfUpdater &t) { QDir().mkpath(t.m_environment.workRoot); ::chmod(QFile::encodeName(t.root("cache")).constData(), 0777); })
-            << "platform: @/cache is not a folder of this user alone";
+        QTest::newRow("installation past its deadline") << Change([](TestSelfUpdater &t) {
+            t.m_bytesPerTick = 50;
+            t.m_environment.limits.deadline = 500ms;
+        }) << "platform: the installation took too long";
+        QTest::newRow("cache folder writable by all") << Change([](TestSelfUpdater &t) {
+            QDir().mkpath(t.m_environment.workRoot);
+            chmod(t.root(u"cache"_qs), 0777);
+        }) << "platform: @/cache is not a folder of this user alone";
         QTest::newRow("translocated") << Change([](TestSelfUpdater &t) {
-            t.m_environment.bundlePath = t.root(QStringLiteral("private/var/folders/T/AppTranslocation/0F1E/d/Drowsewick.app"));
-            Bundles::make(t.m_environment.bundlePath, "old", t.root(QStringLiteral("started")));
+            t.m_environment.bundlePath = t.root(u"private/var/folders/T/AppTranslocation/0F1E/d/Drowsewick.app"_qs);
+            Bundles::make(t.m_environment.bundlePath, "old", t.root(u"started"_qs));
         }) << "readOnlyLocation";
         QTest::newRow("not in a bundle") << Change([](TestSelfUpdater &t) { t.m_environment.bundlePath.clear(); }) << "readOnlyLocation";
     }
@@ -206,19 +199,18 @@ private slots:
     {
         QFETCH(Change, change);
         QFETCH(QString, outcome);
-        const QMap<QString, QByteArray> installed = TestFiles::contents(root(QStringLiteral("Applications")));
+        const QMap<QString, QByteArray> installed = TestFiles::contents(root(u"Applications"_qs));
         change(*this);
         const int requests = m_server.requestCount();
         QCOMPARE(serveAndInstall(), QString(outcome).replace(u'@', m_root->path()));
-        QCOMPARE(TestFiles::contents(root(QStringLiteral("Applications"))), installed);
-        QVERIFY(!QFileInfo::exists(workFolder()) && !QFileInfo::exists(workFolder() + QStringLiteral(".sh")));
-        // A place it cannot use is refused before the server is asked anything.
-        QCOMPARE(m_server.requestCount() == requests, outcome == QLatin1String("readOnlyLocation") || outcome.contains(QLatin1String("user alone")));
+        QCOMPARE(TestFiles::contents(root(u"Applications"_qs)), installed);
+        QVERIFY(!QFileInfo::exists(workFolder()) && !QFileInfo::exists(workFolder() + u".sh"_qs));
+        QCOMPARE(m_server.requestCount() == requests, outcome == u"readOnlyLocation"_qs || outcome.contains(u"user alone"_qs));
     }
 
-    // Beside a signed Drowsewick.app the archive holds an entry that zip itself will not write,
-    // made by renaming one of the same length in the archive's bytes; "@" stands for the path of a
-    // folder outside, without its leading "/". A link leading out is refused too.
+    // Beside the bundle the archive holds an entry zip itself will not write, made by renaming one
+    // of the same length in the archive's bytes ("@": a folder outside, without its leading "/"),
+    // or a link leading out.
     void entriesLeadingOutAreRefused_data()
     {
         QTest::addColumn<QByteArray>("written");
@@ -234,73 +226,72 @@ private slots:
             QSKIP("what ditto unpacks is Apple's to decide; these are the Linux unpacking's own checks");
         QFETCH(QByteArray, written);
         QFETCH(QByteArray, renamedTo);
-        const QString outside = root(QStringLiteral("outside"));
+        const QString outside = root(u"outside"_qs);
         QDir().mkpath(outside);
         const QByteArray outsideName = QFile::encodeName(outside).mid(1);
         if (written.isEmpty())
-            QVERIFY(QFile::link(outside, staging() + QStringLiteral("/Drowsewick.app/link")));
+            QVERIFY(QFile::link(outside, staged() + u"/link"_qs));
         else
-            TestFiles::write(staging() + u'/' + QFile::decodeName(written.replace('@', outsideName)), "out");
-        m_archive = Bundles::zip(staging()).replace(written, renamedTo.replace('@', outsideName));
-        QCOMPARE(serveAndInstall(), QStringLiteral("unpack"));
+            TestFiles::write(root(u"staging/"_qs) + QFile::decodeName(written.replace('@', outsideName)), "out");
+        m_archive = Bundles::zip(root(u"staging"_qs)).replace(written, renamedTo.replace('@', outsideName));
+        QCOMPARE(serveAndInstall(), u"unpack"_qs);
         QCOMPARE(TestFiles::contents(outside), (QMap<QString, QByteArray>()));
     }
 
     // The first bundle listed goes in, with modes of its own: readable by all, written by its
-    // owner, executable as signed; a backup left in the way goes first, though no one may write
-    // to it. The swap waits for the app, in a session of its own, and starts the new bundle; the
-    // next start clears what an ended run left, never what a running one has.
+    // owner, executable as signed; a backup in the way goes first, though no one may write to it.
+    // The swap waits for the app, in a session of its own, and starts the new bundle; the next
+    // start clears what an ended run left, never what a running one has.
     void installsTheFirstListedBundle()
     {
-        stage(QStringLiteral("Beta.app"), "beta");
-        ::chmod(QFile::encodeName(staging() + QStringLiteral("/Beta.app/resources")).constData(), 0775);
-        ::chmod(QFile::encodeName(staging() + QStringLiteral("/Beta.app/resources/notes.txt")).constData(), 0600);
-        Bundles::sign(m_publisher, staging() + QStringLiteral("/Beta.app"));
-        const QString backup = m_environment.bundlePath + QStringLiteral(".bak");
-        TestFiles::write(backup + QStringLiteral("/resources/notes.txt"), "older");
-        ::chmod(QFile::encodeName(backup + QStringLiteral("/resources")).constData(), 0555);
+        const QString beta = root(u"staging/Beta.app"_qs);
+        Bundles::make(beta, "beta", root(u"started"_qs));
+        chmod(beta + u"/resources"_qs, 0775);
+        chmod(beta + u"/resources/notes.txt"_qs, 0600);
+        Bundles::sign(m_publisher, beta);
+        const QString backup = m_environment.bundlePath + u".bak"_qs;
+        TestFiles::write(backup + u"/resources/notes.txt"_qs, "older");
+        chmod(backup + u"/resources"_qs, 0555);
         QProcess app;
-        app.start(QStringLiteral("sleep"), {QStringLiteral("30")});
+        app.start(u"sleep"_qs, {u"30"_qs});
         QVERIFY(app.waitForStarted());
         m_environment.pid = app.processId();
         const QMap<QString, QByteArray> installed = TestFiles::contents(m_environment.bundlePath);
-        QCOMPARE(serveAndInstall(), QStringLiteral("installed"));
+        QCOMPARE(serveAndInstall(), u"installed"_qs);
         QVERIFY(!QFileInfo::exists(backup));
         QTest::qWait(500);
         QCOMPARE(TestFiles::contents(m_environment.bundlePath), installed);
-        if (QFileInfo::exists(QStringLiteral("/proc/self"))) {
-            const QByteArray script = QFile::encodeName(workFolder() + QStringLiteral(".sh"));
-            const QStringList processes = QDir(QStringLiteral("/proc")).entryList(QDir::Dirs);
+        if (QFileInfo::exists(u"/proc/self"_qs)) {
+            const QByteArray script = QFile::encodeName(workFolder() + u".sh"_qs);
+            const QStringList processes = QDir(u"/proc"_qs).entryList(QDir::Dirs);
             const auto swap = std::find_if(processes.begin(), processes.end(), [&](const QString &pid) {
-                return TestFiles::read(QStringLiteral("/proc/%1/cmdline").arg(pid)).split('\0').contains(script);
+                return TestFiles::read(u"/proc/%1/cmdline"_qs.arg(pid)).split('\0').contains(script);
             });
             QVERIFY2(swap != processes.end() && ::getsid(swap->toInt()) != ::getsid(0), "the swap script shares the app's session");
         }
         app.kill();
         app.waitForFinished();
 
-        QList<QByteArray> listed = runTool(QStringLiteral("ls"), {QStringLiteral("-f"), workFolder() + QStringLiteral("/unpacked")}).output.split('\n');
+        QList<QByteArray> listed = runTool(u"ls"_qs, {u"-f"_qs, workFolder() + u"/unpacked"_qs}).output.split('\n');
         listed.removeIf([](const QByteArray &name) { return !name.endsWith(".app"); });
-        QTRY_COMPARE_WITH_TIMEOUT(TestFiles::read(root(QStringLiteral("started"))),
-                                  Bundles::startedAs(listed.value(0) == "Beta.app" ? "beta" : "new", m_environment.bundlePath), 10000);
-        QCOMPARE(TestFiles::contents(m_environment.bundlePath), TestFiles::contents(workFolder() + QStringLiteral("/unpacked/") + QString::fromUtf8(listed.value(0))));
-        QCOMPARE(modeOf(m_environment.bundlePath + QStringLiteral("/resources")), mode_t(0755));
-        QCOMPARE(modeOf(m_environment.bundlePath + QStringLiteral("/resources/notes.txt")), mode_t(0644));
+        const QString first = workFolder() + u"/unpacked/"_qs + QString::fromUtf8(listed.value(0));
+        QTRY_COMPARE_WITH_TIMEOUT(TestFiles::read(root(u"started"_qs)), Bundles::startedAs(first.endsWith(u"Beta.app"_qs) ? "beta" : "new", m_environment.bundlePath), 10000);
+        QCOMPARE(TestFiles::contents(m_environment.bundlePath), TestFiles::contents(first));
+        QCOMPARE(modeOf(m_environment.bundlePath + u"/resources"_qs), mode_t(0755));
+        QCOMPARE(modeOf(m_environment.bundlePath + u"/resources/notes.txt"_qs), mode_t(0644));
         QCOMPARE(modeOf(UpdatePlatform::executable(m_environment.bundlePath)), mode_t(0755));
 
-        const QString running = QStringLiteral("nimbrel-update-%1.sh").arg(QCoreApplication::applicationPid());
+        const QString running = u"nimbrel-update-%1.sh"_qs.arg(QCoreApplication::applicationPid());
         TestFiles::write(m_environment.workRoot + u'/' + running, "waiting");
-        TestFiles::write(workFolder() + QStringLiteral(".sh.tmp-x1Y2z3"), "left by a crash");
+        TestFiles::write(workFolder() + u".sh.tmp-x1Y2z3"_qs, "left by a crash");
         SelfUpdater::removeLeftovers(m_environment);
         QCOMPARE(QDir(m_environment.workRoot).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList{running});
     }
 
     void cancellingStopsAtOnce()
     {
-        m_bytesPerTick = 1;
-        const QString path = QStringLiteral("/slow.zip");
-        m_server.answer(path, 200, Bundles::zip(staging()), {}, 1);
-        QFuture<void> installation = SelfUpdater::install(UpdateInfo{QStringLiteral("2.0"), m_server.url(path), {}}, m_environment);
+        m_server.answer(u"/slow.zip"_qs, 200, Bundles::zip(root(u"staging"_qs)), {}, 1);
+        QFuture<void> installation = SelfUpdater::install(UpdateInfo{u"2.0"_qs, m_server.url(u"/slow.zip"_qs), {}}, m_environment);
         QTest::qWait(300);
         installation.cancel();
         // The download alone would take minutes.
@@ -308,8 +299,8 @@ private slots:
         QVERIFY(!QFileInfo::exists(workFolder()));
     }
 
-    // Each row makes one step of the swap fail through a tool of that name first on PATH (the
-    // copy is cp, also inside ditto's stand-in): the old bundle comes back, whole, and starts.
+    // One step of the swap fails through a tool of that name first on PATH (the copy is cp, also
+    // inside ditto's stand-in): the old bundle comes back, whole, and starts.
     void failedSwapStartsTheOldBundle_data()
     {
         QTest::addColumn<QString>("tool");
@@ -323,57 +314,57 @@ private slots:
     {
         QFETCH(QString, tool);
         QFETCH(QByteArray, behaviour);
-        TestFiles::write(root(QStringLiteral("tools/")) + tool, "#!/bin/sh\n" + behaviour + "\n", true);
+        TestFiles::write(root(u"tools/"_qs) + tool, "#!/bin/sh\n" + behaviour + "\n", true);
         const QMap<QString, QByteArray> before = TestFiles::contents(m_environment.bundlePath);
         QDir().mkpath(m_environment.workRoot);
         {
-            ToolsFirstOnPath failing(root(QStringLiteral("tools")));
-            SelfUpdater::launchSwap(staging() + QStringLiteral("/Drowsewick.app"), m_environment.bundlePath, m_environment);
+            ToolsFirstOnPath failing(root(u"tools"_qs));
+            SelfUpdater::launchSwap(staged(), m_environment.bundlePath, m_environment);
         }
-        QTRY_COMPARE_WITH_TIMEOUT(TestFiles::read(root(QStringLiteral("started"))), Bundles::startedAs("old", m_environment.bundlePath), 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(TestFiles::read(root(u"started"_qs)), Bundles::startedAs("old", m_environment.bundlePath), 10000);
         QCOMPARE(TestFiles::contents(m_environment.bundlePath), before);
-        QVERIFY(!QFileInfo::exists(m_environment.bundlePath + QStringLiteral(".bak")));
+        QVERIFY(!QFileInfo::exists(m_environment.bundlePath + u".bak"_qs));
     }
 
     // Root may write anywhere, so this runs again as an unprivileged user, from a copy of the
     // binary in a folder that user owns.
     void refusesFolderTheUserCannotWrite()
     {
+        constexpr uid_t unprivileged = 65534;
         if (::geteuid() == 0) {
-            QTemporaryDir place(QDir::tempPath() + QStringLiteral("/drowsewick-unprivileged-XXXXXX"));
-            const QString binary = place.filePath(QStringLiteral("tst_SelfUpdater"));
+            QTemporaryDir place(QDir::tempPath() + u"/drowsewick-unprivileged-XXXXXX"_qs);
+            const QString binary = place.filePath(u"tst_SelfUpdater"_qs);
             QVERIFY(QFile::copy(QCoreApplication::applicationFilePath(), binary));
-            QCOMPARE(::chown(QFile::encodeName(place.path()).constData(), unprivilegedUser, unprivilegedUser), 0);
+            QCOMPARE(::chown(QFile::encodeName(place.path()).constData(), unprivileged, unprivileged), 0);
             QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-            environment.insert(QStringLiteral("TMPDIR"), place.path());
-            const QStringList asUnprivileged = {QStringLiteral("--reuid=%1").arg(unprivilegedUser), QStringLiteral("--regid=%1").arg(unprivilegedUser),
-                                                QStringLiteral("--clear-groups")};
-            if (runTool(QStringLiteral("setpriv"), asUnprivileged + QStringList{binary, QStringLiteral("-functions")}, {}, environment).exitCode != 0)
+            environment.insert(u"TMPDIR"_qs, place.path());
+            const QStringList asUnprivileged = {u"--reuid=65534"_qs, u"--regid=65534"_qs, u"--clear-groups"_qs};
+            if (runTool(u"setpriv"_qs, asUnprivileged + QStringList{binary, u"-functions"_qs}, {}, environment).exitCode != 0)
                 QSKIP("cannot run this test binary as user 65534");
-            return rerunAs(QStringLiteral("setpriv"), asUnprivileged, binary, environment);
+            return rerunAs(u"setpriv"_qs, asUnprivileged, binary, environment);
         }
         const QString holder = QFileInfo(m_environment.bundlePath).absolutePath();
-        const auto reopen = qScopeGuard([&] { QFile::setPermissions(holder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner); });
-        QVERIFY(QFile::setPermissions(holder, QFile::ReadOwner | QFile::ExeOwner));
+        const auto reopen = qScopeGuard([&] { chmod(holder, 0700); });
+        chmod(holder, 0500);
         expectRefusedLocation();
     }
 
-    // The bundle a volume of its own, mounted read-only, in a mount namespace of a child's own
-    // so that nothing stays mounted whatever becomes of the test.
+    // The bundle a volume of its own, mounted read-only, in a mount namespace of a child's own so
+    // that nothing stays mounted whatever becomes of the test.
     void refusesReadOnlyVolume()
     {
         if (!qEnvironmentVariableIsSet("DROWSEWICK_TEST_PRIVATE_MOUNTS")) {
-            const QStringList privateMounts = {QStringLiteral("--mount"), QStringLiteral("--propagation"), QStringLiteral("private")};
-            if (::geteuid() != 0 || runTool(QStringLiteral("unshare"), privateMounts + QStringList{QStringLiteral("true")}).exitCode != 0)
+            const QStringList privateMounts = {u"--mount"_qs, u"--propagation"_qs, u"private"_qs};
+            if (::geteuid() != 0 || runTool(u"unshare"_qs, privateMounts + QStringList{u"true"_qs}).exitCode != 0)
                 QSKIP("mounting a read-only volume needs root and a mount namespace of the test's own");
             QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-            environment.insert(QStringLiteral("DROWSEWICK_TEST_PRIVATE_MOUNTS"), QStringLiteral("1"));
-            return rerunAs(QStringLiteral("unshare"), privateMounts, QCoreApplication::applicationFilePath(), environment);
+            environment.insert(u"DROWSEWICK_TEST_PRIVATE_MOUNTS"_qs, u"1"_qs);
+            return rerunAs(u"unshare"_qs, privateMounts, QCoreApplication::applicationFilePath(), environment);
         }
         MemoryVolume volume(m_environment.bundlePath);
         if (!volume.isMounted())
             QSKIP("this system does not let tests mount a volume");
-        Bundles::make(m_environment.bundlePath, "old", root(QStringLiteral("started")));
+        Bundles::make(m_environment.bundlePath, "old", root(u"started"_qs));
         QVERIFY(volume.makeReadOnly());
         expectRefusedLocation();
     }
