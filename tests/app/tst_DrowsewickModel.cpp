@@ -1,3 +1,4 @@
+#include "DiskLimits.h"
 #include "ModelHarness.h"
 #include "TestHome.h"
 
@@ -112,18 +113,58 @@ private slots:
         QCOMPARE(h.model->lastSweepSummary(), QStringLiteral("Swept 4 tabs · 09:00"));
     }
 
-    // No tab closes when the archive cannot be written, automatically or by hand.
+    // No tab closes when the archive cannot be written, automatically or by hand; a full disk
+    // (a file-size limit, which stops root too) leaves every file as it was, the settings changed
+    // meanwhile are saved with the next change, and with room again the next poll sweeps.
+    void nothingClosesWhenTheArchiveCannotBeWritten_data()
+    {
+        QTest::addColumn<bool>("fullDisk");
+        QTest::newRow("a file where its folder should be") << false;
+        QTest::newRow("a full disk") << true;
+    }
     void nothingClosesWhenTheArchiveCannotBeWritten()
     {
+        QFETCH(bool, fullDisk);
         openTabs();
         ModelHarness h;
-        TestFiles::write(QDir::homePath() + QStringLiteral("/blocker"), "a file where a folder would have to be");
-        h.changeSettings([](Settings &s) { s.archiveFolderPath = QDir::homePath() + QStringLiteral("/blocker/Archive"); });
-        h.pollAgainAfter(8);
-        QCOMPARE(h.model->lastSweepSummary(), QStringLiteral("Couldn't save the archive — tabs left open."));
-        h.model->sweepNow();
+        const QString data = QDir::homePath() + u"/.local/share"_qs;
+        TestFiles::write(data + u"/blocker"_qs, "a file where a folder would have to be");
+        QDir().mkpath(data + u"/Archive"_qs);
+        h.changeSettings([&](Settings &s) { s.archiveFolderPath = data + (fullDisk ? u"/Archive"_qs : u"/blocker/Archive"_qs); });
+        h.model->tick();
+        h.advanceDays(8);
+        const QMap<QString, QByteArray> before = TestFiles::contents(data);
+        {
+            std::optional<FileSizeLimit> limit;
+            if (fullDisk)
+                limit.emplace(64);
+            h.model->tick();
+            h.model->sweepNow();
+            h.model->addNeverSweep(u"unrelated.example"_qs);
+        }
+        QCOMPARE(h.model->lastSweepSummary(), u"Couldn't save the archive — tabs left open."_qs);
         QCOMPARE(Standin::openUrls().size(), 5);
         QVERIFY(h.notifications.isEmpty());
+        if (!fullDisk)
+            return;
+        QCOMPARE(TestFiles::contents(data), before);
+        h.model->tick();
+        QCOMPARE(Standin::openUrls().size(), 2);
+        h.model->setPaused(false);
+        QCOMPARE(Settings::load().neverSweep, QStringList{"unrelated.example"});
+    }
+
+    // Settings and tracker that cannot be saved at all stop no sweep, and the file stays.
+    void aFileWhereTheApplicationFolderShouldBeStopsNoSweep()
+    {
+        openTabs();
+        const QString blocker = QDir::homePath() + u"/.local/share/com.nimbrel.drowsewick"_qs;
+        TestFiles::write(blocker, "not a folder");
+        ModelHarness h;
+        h.pollAgainAfter(8);
+        QCOMPARE(h.archivedUrls().size(), 4);
+        h.model->setPaused(true);
+        QCOMPARE(TestFiles::read(blocker), QByteArray("not a folder"));
     }
 
     // Paused polls record and count but do not sweep; a sweep by hand does, and takes only tabs
