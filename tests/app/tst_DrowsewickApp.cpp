@@ -1,8 +1,10 @@
 #include "DrowsewickApp.h"
 #include "ModelHarness.h"
+#include "SingleInstance.h"
 #include "TestHome.h"
 
 #include <QApplication>
+#include <QSignalSpy>
 
 namespace {
 
@@ -116,6 +118,18 @@ private slots:
         QVERIFY(tray);
         emit tray->activated(QSystemTrayIcon::Trigger);
         QVERIFY(app.menu().isVisible());
+    }
+
+    // A second launch tells the running one to come forward; with none listening, it gives up.
+    void aSecondLaunchHandsOverToTheFirst()
+    {
+        SingleInstance first(QDir::homePath() + u"/runtime"_qs);
+        QVERIFY(first.claim());
+        QSignalSpy activated(&first, &SingleInstance::activated);
+        SingleInstance second(QDir::homePath() + u"/runtime"_qs);
+        QVERIFY(!second.claim() && second.handOver());
+        QTRY_COMPARE(activated.size(), 1);
+        QVERIFY(!SingleInstance(QDir::homePath() + u"/nobody"_qs).handOver(300));
     }
 };
 

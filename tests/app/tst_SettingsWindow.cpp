@@ -84,7 +84,6 @@ private slots:
         QTest::newRow("500 days, down") << true << qint64(500) << "stepDown" << qint64(90) << "Sweep tabs idle for 90 days";
         QTest::newRow("60 min, down") << false << qint64(3600) << "stepDown" << qint64(3300) << "Check Safari every 55 min";
         QTest::newRow("90 s, up") << false << qint64(90) << "stepUp" << qint64(360) << "Check Safari every 6 min";
-        QTest::newRow("240 min, up") << false << qint64(14400) << "stepUp" << qint64(14400) << "Check Safari every 240 min";
     }
     void steppersKeepToTheirRanges()
     {
@@ -189,10 +188,8 @@ private slots:
     {
         QTest::addColumn<QString>("program");
         QTest::addColumn<QByteArray>("exec");
-        QTest::newRow("space") << "/home/Ann Lee/bin/drowsewick" << QByteArray("Exec=\"/home/Ann Lee/bin/drowsewick\"");
-        QTest::newRow("dollar and backtick") << "/opt/$HOME/`id`" << QByteArray("Exec=\"/opt/\\\\$HOME/\\\\`id\\\\`\"");
-        QTest::newRow("double quote and backslash") << "/opt/a\"b\\c" << QByteArray("Exec=\"/opt/a\\\\\"b\\\\\\\\c\"");
-        QTest::newRow("percent") << "/opt/100%u" << QByteArray("Exec=\"/opt/100%%u\"");
+        QTest::newRow("space, dollar and backtick") << "/home/Ann Lee/$HOME/`id`" << QByteArray("Exec=\"/home/Ann Lee/\\\\$HOME/\\\\`id\\\\`\"");
+        QTest::newRow("double quote, backslash and percent") << "/opt/a\"b\\c%u" << QByteArray("Exec=\"/opt/a\\\\\"b\\\\\\\\c%%u\"");
     }
     void autostartEntryQuotesThePath()
     {

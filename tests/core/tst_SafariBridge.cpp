@@ -4,7 +4,6 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
-#include <QRandomGenerator>
 
 using namespace std::chrono_literals;
 
@@ -68,30 +67,19 @@ class TestSafariBridge : public QObject
 private slots:
     void init() { Standin::reset(); }
 
-    // Every order of quote, backslash and a letter up to three long, then random mixes of what
-    // escaping, the stand-in's files or the protocol could get wrong: each comes back as it was
-    // opened, and closing every other one leaves exactly the others.
+    // Every order of quote, backslash and a letter up to three long, and mixes of what escaping,
+    // the stand-in's files or the protocol could get wrong: each comes back as it was opened, and
+    // closing every other one leaves exactly the others.
     void openedAddressesComeBackAndCloseExactly()
     {
-        QStringList addresses;
-        QStringList shorter{QString()};
-        for (int length = 1; length <= 3; ++length) {
-            QStringList longer;
-            for (const QString &start : std::as_const(shorter)) {
-                for (const char *c : {"\"", "\\", "a"})
-                    longer.append(start + QLatin1String(c));
+        QStringList addresses{u"https://x.example/\\\"\r\n|é日本😀 \t%22"_qs};
+        for (const QChar a : u"\"\\a"_qs) {
+            for (const QChar b : u"\"\\a"_qs) {
+                for (const QChar c : u"\"\\a"_qs)
+                    addresses << QString(a) << QString(a) + b << QString(a) + b + c;
             }
-            addresses += longer;
-            shorter = longer;
         }
-        const QStringList pieces{u"\\\""_qs, u"\"\\"_qs, u"A"_qs, u"\r\n"_qs, u"|"_qs, u"é"_qs, u"日本"_qs, u"😀"_qs, u" \t"_qs, u"%22"_qs};
-        QRandomGenerator random(20260614);
-        while (addresses.size() < 80) {
-            QString address = QStringLiteral("https://x.example/");
-            for (int n = random.bounded(1, 6); n > 0; --n)
-                address += pieces[random.bounded(qsizetype(pieces.size()))];
-            addresses.append(address);
-        }
+        addresses.removeDuplicates();
         LiveSafariBridge bridge(Standin::engine());
         for (const QString &address : addresses)
             bridge.open(address);
@@ -153,15 +141,14 @@ private slots:
         QTest::addColumn<QString>("message");
         QTest::addColumn<bool>("engineUnavailable");
         const auto failed = SafariError::Kind::scriptFailed;
-        const QString standin = Standin::program();
         const QByteArray denied = Standin::json("{'automation': 'denied', 'windows': []}");
-        for (int operation : {0, 1, 2})
-            QTest::addRow("automation refused, operation %d", operation) << denied << Standin::engine() << operation
-                                                                         << SafariError::Kind::notAuthorized << QString() << false;
+        const auto engineSaying = [](const char *line) {
+            return shellEngine(u"cat >/dev/null; printf '%s\\n' \"$0\" >&2; exit 1"_qs, {QString::fromUtf8(line)});
+        };
+        QTest::newRow("automation refused, on a snapshot") << denied << Standin::engine() << 0 << SafariError::Kind::notAuthorized << QString() << false;
+        QTest::newRow("automation refused, on a close") << denied << Standin::engine() << 1 << SafariError::Kind::notAuthorized << QString() << false;
         QTest::newRow("snapshot error") << Standin::json("{'snapshotError': -1728, 'windows': []}") << Standin::engine() << 0 << failed
                                         << u"Simulated failure"_qs << false;
-        QTest::newRow("close refused") << Standin::json("{'windows': [{'id': 1, 'tabs': [{'url': 'https://a.example/', 'closeFails': true}]}]}")
-                                       << Standin::engine() << 1 << failed << u"Simulated close failure"_qs << false;
         QTest::newRow("no engine") << oneTab << SafariEngine{{u"/nonexistent/engine"_qs, {}}, Standin::engine().runningCheck} << 2 << failed
                                    << u"/nonexistent/engine"_qs << true;
         QTest::newRow("no check") << oneTab << SafariEngine{Standin::engine().script, {u"/nonexistent/check"_qs, {}}} << 0 << failed
@@ -169,15 +156,11 @@ private slots:
         QTest::newRow("check fails on close") << QByteArray("{not json") << Standin::engine() << 1 << failed << u"exit code 3"_qs << false;
         QTest::newRow("over the time limit") << Standin::json("{'delayMs': 30000, 'windows': []}") << Standin::engine(1s) << 2 << failed
                                              << u"did not finish within 1 seconds"_qs << true;
-        const auto engineSaying = [](const char *line) {
-            return shellEngine(u"cat >/dev/null; printf '%s\\n' \"$0\" >&2; exit 1"_qs, {QString::fromUtf8(line)});
-        };
         QTest::newRow("execution error") << oneTab << engineSaying("0:35: execution error: Safari got an error: Can’t get tab 1 (of it). (-1728)")
                                          << 0 << failed << u"Safari got an error: Can’t get tab 1 (of it)."_qs << false;
         QTest::newRow("refused, as osascript says it") << oneTab << engineSaying("0:35: execution error: Not authorized to send Apple events to Safari. (-1743)")
                                                        << 0 << SafariError::Kind::notAuthorized << QString() << false;
         QTest::newRow("no number") << oneTab << engineSaying("engine: error: gave up (x)") << 0 << failed << u"engine: error: gave up (x)"_qs << false;
-        QTest::newRow("silent") << oneTab << shellEngine(u"exit 1"_qs) << 0 << failed << u"The script engine ended with exit code 1"_qs << false;
     }
     void failures()
     {

@@ -90,30 +90,6 @@ private slots:
         h.model->saveAllOpenTabs();
         QCOMPARE(archived(*h.model), QList<ArchivedTab>{(ArchivedTab{QStringLiteral("Current"), current})});
     }
-
-    // Whatever bytes the engine prints, the tabs read are kept and swept whole, and an error line
-    // that is no UTF-8 is a failed poll like any other.
-    void engineOutputThatIsNotUtf8()
-    {
-        const auto record = [](const QByteArray &url, const QByteArray &title) { return "7\x01" "0\x01" + url + '\x01' + title + '\x02'; };
-        Standin::setWindows({});
-        TestFiles::write(Standin::folder() + QStringLiteral("/engine-output"),
-                         record("https://bad.example/\xff\xfe\xed\xa0\x80", "T\xc3\x28\xc0\xaf") + "\xf8\x88\x80\x80 not a record");
-        ModelHarness h;
-        h.engine = {{QStringLiteral(SCRIPTED_ENGINE_PATH), {}}, h.engine.runningCheck, h.engine.timeLimit};
-        h.makeModel();
-        h.pollAgainAfter(8);
-        QCOMPARE(h.model->lastSweepSummary().left(14), QStringLiteral("Swept 1 tab · "));
-        const SafariTab odd = h.model->lastTabs().first();
-        QVERIFY(odd.url().startsWith(QStringLiteral("https://bad.example/")));
-        QCOMPARE(archived(*h.model), QList<ArchivedTab>{(ArchivedTab{Archive::cleanTitle(odd), odd.url()})});
-
-        QFile::remove(Standin::folder() + QStringLiteral("/engine-output"));
-        TestFiles::write(Standin::folder() + QStringLiteral("/engine-error"), "0:35: execution error: \xff\xfe broken (\xc3\x28)\n");
-        h.model->tick();
-        QCOMPARE(h.model->trackedCount(), 0);
-        QVERIFY(!h.model->permissionDenied());
-    }
 };
 
 DROWSEWICK_TEST_MAIN(TestHostileInput, QCoreApplication)
