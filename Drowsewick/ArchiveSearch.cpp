@@ -40,8 +40,8 @@ Decoded decodeAt(const char *at)
     return {(byte(0) & 0x07) << 18 | (byte(1) & 0x3F) << 12 | (byte(2) & 0x3F) << 6 | (byte(3) & 0x3F), at + 4};
 }
 
-// Where the next byte beyond ASCII is, from `at` on; end if there is none. Most bytes are ASCII:
-// eight of them are tested at once, as one number in which only theirs have the top bit set.
+// Where the next byte beyond ASCII is, from `at` on; end if there is none.
+// Eight bytes tested at once, as one number: the keystroke rows of scripts/bench.
 const char *nextBeyondAscii(const char *at, const char *end)
 {
     for (; end - at >= 8; at += 8) {

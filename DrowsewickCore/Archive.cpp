@@ -186,9 +186,7 @@ QStringList archiveFileNames(const QString &folder)
     return names;
 }
 
-// A block of many megabytes is fresh memory that the system hands out one 4 KB page fault at a
-// time, and on a virtual machine a page fault is dear: asked for, Linux backs it with 2 MB pages
-// instead. Only a hint; where there is no such hint, nothing changes.
+// Fresh memory in 2 MB pages rather than 4 KB page faults: the reload row of scripts/bench.
 void preferLargePages(const void *data, qsizetype bytes)
 {
 #ifdef MADV_HUGEPAGE
