@@ -6,6 +6,7 @@
 #include "platform/NotificationPoster.h"
 
 #include <QApplication>
+#include <QCursor>
 #include <QPainter>
 #include <QPainterPath>
 
@@ -107,13 +108,22 @@ DrowsewickApp::DrowsewickApp(DrowsewickModel &model, bool selfUpdate)
                         &DrowsewickModel::settingsChanged, &DrowsewickModel::availableUpdateChanged,
                         &DrowsewickModel::isUpdatingChanged, &DrowsewickModel::isCheckingForUpdateChanged})
         connect(&m_model, signal, this, &DrowsewickApp::refresh);
-    if (QSystemTrayIcon::isSystemTrayAvailable()) {
-        m_tray = new QSystemTrayIcon(stackIcon(), this);
-        m_tray->setToolTip(QStringLiteral("Drowsewick"));
-        m_tray->setContextMenu(&m_menu);
-        m_tray->show();
-        NotificationPoster::useTrayIcon(m_tray);
-    }
+    // Made even while there is no tray: Qt shows the icon once one appears, as when a panel
+    // starts after the program at login.
+    m_tray = new QSystemTrayIcon(stackIcon(), this);
+    m_tray->setToolTip(QStringLiteral("Drowsewick"));
+    m_tray->setContextMenu(&m_menu);
+    connect(m_tray, &QSystemTrayIcon::activated, this, &DrowsewickApp::trayClicked);
+    m_tray->show();
+    NotificationPoster::useTrayIcon(m_tray);
+}
+
+void DrowsewickApp::trayClicked(QSystemTrayIcon::ActivationReason reason)
+{
+    // The menu is the whole interface, so a left click opens it as a right click does. Qt's macOS
+    // status item opens it on every click by itself.
+    if (reason == QSystemTrayIcon::Trigger && QGuiApplication::platformName() != QLatin1String("cocoa"))
+        m_menu.popup(QCursor::pos());
 }
 
 QAction *DrowsewickApp::addCommand(const QString &text, void (DrowsewickApp::*action)())

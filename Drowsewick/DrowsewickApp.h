@@ -56,8 +56,6 @@ public:
     explicit DrowsewickApp(DrowsewickModel &model, bool selfUpdate);
 
     QMenu &menu() { return m_menu; }
-    // Whether the desktop shows the menu-bar item; without one the program polls all the same.
-    bool hasTrayIcon() const { return m_tray != nullptr; }
     void showSettings();
     // Draws the menu for the given state; the controller's changes redraw it again.
     void showState(const MenuState &state);
@@ -65,6 +63,7 @@ public:
 private:
     void buildMenu();
     void refresh();
+    void trayClicked(QSystemTrayIcon::ActivationReason reason);
     QAction *addCommand(const QString &text, void (DrowsewickApp::*action)());
     void showArchive();
     void quit();

@@ -69,6 +69,12 @@ DrowsewickModel::DrowsewickModel(Services services, QObject *parent)
       m_tracker(loadTracker()),
       m_version(runningVersion())
 {
+    // Quitting stops a running installation at once; its swap then never starts.
+    if (const QCoreApplication *application = QCoreApplication::instance())
+        connect(application, &QCoreApplication::aboutToQuit, this, [this] {
+            m_quitting = true;
+            m_installation.cancel();
+        });
 }
 
 DrowsewickModel::~DrowsewickModel() = default;
@@ -431,11 +437,14 @@ void DrowsewickModel::installUpdate()
         watcher->deleteLater();
         finishInstall(watcher->future());
     });
-    watcher->setFuture(m_services.install(*m_availableUpdate));
+    m_installation = m_services.install(*m_availableUpdate);
+    watcher->setFuture(m_installation);
 }
 
 void DrowsewickModel::finishInstall(QFuture<void> installation)
 {
+    if (m_quitting)
+        return;
     Alert failure{QStringLiteral("Update failed"),
                   QStringLiteral("Couldn't install the update. Please try again later, or download it from ")
                       + QString::fromLatin1(BuildConfig::productPageAddress) + u'.',

@@ -147,6 +147,8 @@ private:
     QTimer *m_timer = nullptr;
     std::optional<UpdateInfo> m_availableUpdate;
     bool m_isUpdating = false;
+    QFuture<void> m_installation;
+    bool m_quitting = false;
     bool m_isCheckingForUpdate = false;
     QString m_version;
     bool m_didCheck = false;

@@ -13,6 +13,7 @@
 
 #include <cctype>
 #include <memory>
+#include <sys/stat.h>
 
 namespace BundleSignature {
 
@@ -20,6 +21,7 @@ namespace {
 
 const QString manifestPath = QStringLiteral(".signature/manifest");
 const QString signaturePath = QStringLiteral(".signature/signature");
+const QString attributesPath = QStringLiteral(".signature/attributes");
 
 template <auto release>
 struct Releaser
@@ -120,33 +122,74 @@ bool signatureMatches(EVP_PKEY *key, const QByteArray &data, const QByteArray &s
            && EVP_DigestVerify(context.get(), bytes(signature), size_t(signature.size()), bytes(data), size_t(data.size())) == 1;
 }
 
-} // namespace
+struct Entry
+{
+    QString filePath;
+    mode_t mode = 0;
+};
 
-std::optional<QByteArray> manifest(const QString &bundle)
+// Every entry of the bundle but the stored manifest and signature, keyed by its relative path's
+// bytes so the order does not depend on the locale. Empty when the bundle is missing or holds a
+// symbolic link, a special file or a name with a line break.
+std::optional<QMap<QByteArray, Entry>> entries(const QString &bundle)
 {
     // Absolute, so that the listed paths do not depend on how the bundle was named.
     const QDir root(QFileInfo(bundle).absoluteFilePath());
     if (!root.exists())
         return std::nullopt;
-    // Keyed by the path's bytes, so the order does not depend on the locale.
-    QMap<QByteArray, QByteArray> lines;
-    QDirIterator entries(root.path(), QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
-                         QDirIterator::Subdirectories);
-    while (entries.hasNext()) {
-        const QFileInfo entry = entries.nextFileInfo();
-        const QString path = root.relativeFilePath(entry.filePath());
-        if (entry.isSymLink() || path.contains(u'\n') || path.contains(u'\r'))
+    QMap<QByteArray, Entry> found;
+    QDirIterator iterator(root.path(), QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+                          QDirIterator::Subdirectories);
+    while (iterator.hasNext()) {
+        const QString filePath = iterator.next();
+        const QString path = root.relativeFilePath(filePath);
+        struct stat status {};
+        if (path.contains(u'\n') || path.contains(u'\r') || ::lstat(QFile::encodeName(filePath).constData(), &status) != 0
+            || !(S_ISREG(status.st_mode) || S_ISDIR(status.st_mode)))
             return std::nullopt;
-        if (entry.isDir() || path == manifestPath || path == signaturePath)
+        if (path != manifestPath && path != signaturePath)
+            found.insert(path.toUtf8(), {filePath, status.st_mode});
+    }
+    return found;
+}
+
+// One line per entry, folders included, "<f or d> <permission bits in octal>  <path>\n".
+std::optional<QByteArray> attributes(const QString &bundle)
+{
+    const std::optional<QMap<QByteArray, Entry>> all = entries(bundle);
+    if (!all)
+        return std::nullopt;
+    QByteArray text;
+    for (const auto &[path, entry] : all->asKeyValueRange()) {
+        text += (S_ISDIR(entry.mode) ? "d " : "f ") + QByteArray::number(entry.mode & 07777, 8).rightJustified(4, '0')
+                + "  " + path + '\n';
+    }
+    return text;
+}
+
+// Replaces one of the signature's files, readable by all like the rest of an installed bundle.
+void store(const QDir &root, const QString &relative, const QByteArray &bytes)
+{
+    const QString path = root.filePath(relative);
+    DurableFile::writeAtomically(path, bytes, 0644);
+}
+
+} // namespace
+
+std::optional<QByteArray> manifest(const QString &bundle)
+{
+    const std::optional<QMap<QByteArray, Entry>> all = entries(bundle);
+    if (!all)
+        return std::nullopt;
+    QByteArray text;
+    for (const auto &[path, entry] : all->asKeyValueRange()) {
+        if (S_ISDIR(entry.mode))
             continue;
-        const std::optional<QByteArray> digest = entry.isFile() ? sha256Hex(entry.filePath()) : std::nullopt;
+        const std::optional<QByteArray> digest = sha256Hex(entry.filePath);
         if (!digest)
             return std::nullopt;
-        lines.insert(path.toUtf8(), *digest + "  " + path.toUtf8() + '\n');
+        text += *digest + "  " + path + '\n';
     }
-    QByteArray text;
-    for (const QByteArray &line : std::as_const(lines))
-        text += line;
     return text;
 }
 
@@ -155,14 +198,23 @@ void sign(const QString &bundle, const QByteArray &privateKeyPem)
     const Key key = privateKey(privateKeyPem);
     if (!key)
         throw Error(QStringLiteral("the key is not an Ed25519 private key in PEM"));
-    const std::optional<QByteArray> listing = manifest(bundle);
-    if (!listing)
-        throw Error(QStringLiteral("%1 is missing, unreadable, or holds a symbolic link, a special file or a name with a line break").arg(bundle));
+    const Error unusable(QStringLiteral("%1 is missing, unreadable, or holds a symbolic link, a special file or a name with a line break").arg(bundle));
+    if (!entries(bundle))
+        throw unusable;
     const QDir root(bundle);
     if (!root.mkpath(QStringLiteral(".signature")))
         throw Error(QStringLiteral("cannot create %1").arg(root.filePath(QStringLiteral(".signature"))));
-    DurableFile::writeAtomically(root.filePath(manifestPath), *listing, 0644);
-    DurableFile::writeAtomically(root.filePath(signaturePath), signature(key.get(), *listing), 0644);
+    // The attributes list themselves as they will be, and the manifest covers them like any file.
+    store(root, attributesPath, {});
+    const std::optional<QByteArray> listed = attributes(bundle);
+    if (!listed)
+        throw unusable;
+    store(root, attributesPath, *listed);
+    const std::optional<QByteArray> listing = manifest(bundle);
+    if (!listing)
+        throw unusable;
+    store(root, manifestPath, *listing);
+    store(root, signaturePath, signature(key.get(), *listing));
 }
 
 bool verify(const QString &bundle, const QByteArray &publicKeyText)
@@ -172,7 +224,7 @@ bool verify(const QString &bundle, const QByteArray &publicKeyText)
     const std::optional<QByteArray> stored = readWhole(root.filePath(manifestPath));
     const std::optional<QByteArray> storedSignature = readWhole(root.filePath(signaturePath));
     return key && stored && storedSignature && signatureMatches(key.get(), *stored, *storedSignature)
-           && manifest(bundle) == stored;
+           && manifest(bundle) == stored && attributes(bundle) == readWhole(root.filePath(attributesPath));
 }
 
 } // namespace BundleSignature

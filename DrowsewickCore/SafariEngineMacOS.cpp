@@ -1,4 +1,5 @@
 #include "SafariEngine.h"
+#include "ToolPaths.h"
 
 #include <unistd.h>
 
@@ -7,7 +8,7 @@ SafariEngine SafariEngine::platformDefault()
     // Only this user's Safari counts: scripts talk to the Safari of the user who runs them.
     const QString user = QString::number(::getuid());
     return {
-        .script = {QStringLiteral("/usr/bin/osascript"), {}},
-        .runningCheck = {QStringLiteral("/usr/bin/pgrep"), {QStringLiteral("-x"), QStringLiteral("-q"), QStringLiteral("-U"), user, QStringLiteral("Safari")}},
+        .script = {ToolPaths::osascript(), {}},
+        .runningCheck = {ToolPaths::pgrep(), {QStringLiteral("-x"), QStringLiteral("-q"), QStringLiteral("-U"), user, QStringLiteral("Safari")}},
     };
 }

@@ -40,14 +40,78 @@ std::optional<QUrl> httpsAddress(const QString &text)
     return url;
 }
 
-// A manifest must always come from the server: a cached copy could hide a new release.
+// A manifest is a few hundred bytes; a larger body is no manifest and is not read further.
+constexpr qsizetype maxManifestBytes = 64 * 1024;
+// As many hops as a browser would follow before it gives up.
+constexpr int maxRedirects = 10;
+
+// A manifest must always come from the server: a cached copy could hide a new release. Qt
+// follows no redirect itself, since it would drop the body of a 3xx answer without a Location.
 QNetworkRequest manifestRequest(const QUrl &manifest)
 {
     QNetworkRequest request(manifest);
     request.setAttribute(QNetworkRequest::CacheLoadControlAttribute, QNetworkRequest::AlwaysNetwork);
     request.setAttribute(QNetworkRequest::CacheSaveControlAttribute, false);
+    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::ManualRedirectPolicy);
     request.setTransferTimeout(10'000);
     return request;
+}
+
+// Where a redirect leads: only to another https address, as Qt's own policy would allow.
+std::optional<QUrl> redirectTarget(const QNetworkReply &reply)
+{
+    static const QList<int> redirects{301, 302, 303, 307, 308};
+    if (!redirects.contains(reply.attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt()))
+        return std::nullopt;
+    const QByteArray location = reply.rawHeader("Location");
+    const QUrl target = reply.url().resolved(QUrl::fromEncoded(location));
+    if (location.isEmpty() || !target.isValid() || target.scheme() != QLatin1String("https"))
+        return std::nullopt;
+    return target;
+}
+
+// One check, across the hops of its redirects. The first reply lives until the last one has
+// finished: its end delivers the result.
+struct Fetch
+{
+    QNetworkAccessManager &network;
+    QString currentVersion;
+    QNetworkReply *first = nullptr;
+    std::optional<std::optional<UpdateInfo>> result;
+};
+
+void fetch(const QUrl &address, const std::shared_ptr<Fetch> &check, int redirectsLeft)
+{
+    QNetworkReply *reply = check->network.get(manifestRequest(address));
+    if (!check->first)
+        check->first = reply;
+    struct Body
+    {
+        QByteArray bytes;
+        bool tooLarge = false;
+    };
+    auto body = std::make_shared<Body>();
+    const auto take = [reply, body] {
+        body->bytes += reply->read(maxManifestBytes + 1 - body->bytes.size());
+        body->tooLarge = body->bytes.size() > maxManifestBytes;
+    };
+    QObject::connect(reply, &QNetworkReply::readyRead, reply, [reply, body, take] {
+        take();
+        if (body->tooLarge)
+            reply->abort();
+    });
+    QObject::connect(reply, &QNetworkReply::finished, reply, [reply, body, take, check, redirectsLeft] {
+        if (reply != check->first)
+            reply->deleteLater();
+        if (const std::optional<QUrl> target = redirectTarget(*reply); target && redirectsLeft > 0)
+            return fetch(*target, check, redirectsLeft - 1);
+        if (!body->tooLarge)
+            take();
+        check->result.emplace();
+        if (!body->tooLarge && !isTransportFailure(*reply))
+            *check->result = parseManifest(body->bytes, check->currentVersion);
+        check->first->deleteLater();
+    });
 }
 
 } // namespace
@@ -86,26 +150,23 @@ std::optional<UpdateInfo> parseManifest(const QByteArray &body, QStringView curr
 void check(const QUrl &manifest, const QString &currentVersion, QNetworkAccessManager &network,
            QObject *context, std::function<void(std::optional<UpdateInfo>)> done)
 {
-    QNetworkReply *reply = network.get(manifestRequest(manifest));
-    // The first slot runs on the reply's thread and reads it before it goes; the second is tied
-    // to context, so Qt delivers it on context's thread and drops it when context is destroyed.
-    auto result = std::make_shared<std::optional<UpdateInfo>>();
-    QObject::connect(reply, &QNetworkReply::finished, reply, [reply, result, currentVersion] {
-        reply->deleteLater();
-        if (!isTransportFailure(reply->error()))
-            *result = parseManifest(reply->readAll(), currentVersion);
-    });
-    QObject::connect(reply, &QNetworkReply::finished, context, [result, done = std::move(done)] {
-        done(*result);
+    auto check = std::make_shared<Fetch>(Fetch{network, currentVersion, nullptr, std::nullopt});
+    fetch(manifest, check, maxRedirects);
+    // Tied to context, so Qt delivers it on context's thread and drops it once context is gone.
+    QObject::connect(check->first, &QObject::destroyed, context, [check, done = std::move(done)] {
+        if (check->result)
+            done(*check->result);
     });
 }
 
-bool isTransportFailure(QNetworkReply::NetworkError error)
+bool isTransportFailure(const QNetworkReply &reply)
 {
-    // Qt turns HTTP error statuses into the content (2xx) and server (4xx) ranges of its codes.
-    const bool fromStatus = (error >= QNetworkReply::ContentAccessDenied && error <= QNetworkReply::UnknownContentError)
-                            || (error >= QNetworkReply::InternalServerError && error <= QNetworkReply::UnknownServerError);
-    return error != QNetworkReply::NoError && !fromStatus;
+    // An answer with a status of its own is a complete response, whatever Qt makes of that
+    // status; what broke below HTTP, or broke the answer off, is not.
+    const QNetworkReply::NetworkError error = reply.error();
+    const bool answered = reply.attribute(QNetworkRequest::HttpStatusCodeAttribute).isValid();
+    return error != QNetworkReply::NoError
+           && (!answered || error <= QNetworkReply::UnknownNetworkError || error == QNetworkReply::ProtocolFailure);
 }
 
 } // namespace Updater

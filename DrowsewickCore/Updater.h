@@ -30,13 +30,14 @@ bool isNewer(QStringView a, QStringView b);
 std::optional<UpdateInfo> parseManifest(const QByteArray &body, QStringView currentVersion);
 
 // Fetches the manifest, always from the server, and calls done with parseManifest's result, or
-// with nothing on any failure. Returns at once; done runs on context's thread, and never once
-// context is gone. Call it on the thread of network.
+// with nothing on any failure. The body is used whatever the answer's status; one over 64 KiB is
+// no manifest, and is not read further. Returns at once; done runs on context's thread, and
+// never once context is gone. Call it on the thread of network.
 void check(const QUrl &manifest, const QString &currentVersion, QNetworkAccessManager &network,
            QObject *context, std::function<void(std::optional<UpdateInfo>)> done);
 
-// Whether a reply failed below HTTP (no connection, TLS, timeout, a body cut short), rather than
-// carrying a complete response whose status Qt also reports as an error.
-bool isTransportFailure(QNetworkReply::NetworkError error);
+// Whether a finished reply failed below HTTP (no connection, TLS, timeout, a body cut short),
+// rather than carrying a complete response whose status Qt also reports as an error.
+bool isTransportFailure(const QNetworkReply &reply);
 
 } // namespace Updater

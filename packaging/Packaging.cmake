@@ -3,11 +3,15 @@
 
 set(DROWSEWICK_BUNDLE_NAME "Drowsewick")
 set(DROWSEWICK_BUNDLE_IDENTIFIER "com.nimbrel.drowsewick")
+# Made from packaging/linux/drowsewick.svg by packaging/macos/make-icon.
+set(DROWSEWICK_BUNDLE_ICON ${CMAKE_CURRENT_LIST_DIR}/macos/Drowsewick.icns)
+get_filename_component(DROWSEWICK_BUNDLE_ICON_NAME ${DROWSEWICK_BUNDLE_ICON} NAME)
 # Made on every platform, so that the tests here check the property list a Mac build uses.
 set(DROWSEWICK_INFO_PLIST ${CMAKE_BINARY_DIR}/packaging/macos/Info.plist)
 configure_file(${CMAKE_CURRENT_LIST_DIR}/macos/Info.plist.in ${DROWSEWICK_INFO_PLIST} @ONLY)
 
-if(APPLE)
+# The rest is the Linux flavour's; a Mac build is the bundle above.
+if(APPLE OR NOT DROWSEWICK_PLATFORM STREQUAL "linux")
   return()
 endif()
 
@@ -33,12 +37,33 @@ configure_file(${CMAKE_CURRENT_LIST_DIR}/linux/drowsewick.desktop.in ${CMAKE_BIN
 install(FILES ${CMAKE_BINARY_DIR}/packaging/linux/drowsewick.desktop DESTINATION share/applications)
 install(FILES ${CMAKE_CURRENT_LIST_DIR}/linux/drowsewick.svg DESTINATION share/icons/hicolor/scalable/apps)
 
+# The manual page, the changelog and the copyright file, the first two compressed as Debian's
+# tools do it: at the highest level, without a name or a time stamp.
+set(DROWSEWICK_STANDIN_PATH ${CMAKE_INSTALL_PREFIX}/${DROWSEWICK_INSTALL_APPDIR}/safari-standin)
+set(docs ${CMAKE_BINARY_DIR}/packaging/linux)
+configure_file(${CMAKE_CURRENT_LIST_DIR}/linux/drowsewick.1.in ${docs}/drowsewick.1 @ONLY)
+configure_file(${CMAKE_CURRENT_LIST_DIR}/linux/changelog ${docs}/changelog COPYONLY)
+add_custom_command(OUTPUT ${docs}/drowsewick.1.gz ${docs}/changelog.gz
+  COMMAND gzip -9 --no-name --keep --force ${docs}/drowsewick.1 ${docs}/changelog
+  DEPENDS ${docs}/drowsewick.1 ${docs}/changelog)
+add_custom_target(drowsewick-docs ALL DEPENDS ${docs}/drowsewick.1.gz ${docs}/changelog.gz)
+install(FILES ${docs}/drowsewick.1.gz DESTINATION share/man/man1)
+install(FILES ${docs}/changelog.gz ${CMAKE_CURRENT_LIST_DIR}/linux/copyright DESTINATION share/doc/drowsewick)
+
 # cpack -G DEB, from a build configured with -DCMAKE_INSTALL_PREFIX=/usr -DDROWSEWICK_SELF_UPDATE=OFF.
 set(CPACK_PACKAGE_NAME "drowsewick")
 set(CPACK_PACKAGE_VENDOR "Nimbrel")
 set(CPACK_PACKAGE_CONTACT "Nimbrel <drowsewick@nimbrel.example>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Archives and closes idle Safari tabs")
-set(CPACK_PACKAGE_DESCRIPTION "Drowsewick writes every tab that has not been looked at for a while into a Markdown archive, then closes it. On Linux it drives safari-standin, a stand-in for Safari that comes with it.")
+# Wrapped for Debian: no line of the long description may be longer than 80 characters.
+set(CPACK_PACKAGE_DESCRIPTION "\
+Drowsewick remembers when each open Safari tab was last the current tab of
+its window. A tab left idle for a week (or as long as you choose) is written
+to a Markdown archive, one line with its title and address, and only then
+closed. The archive browser searches every archived tab and opens it again.
+
+Drowsewick is made for Safari on macOS. On Linux it drives safari-standin, a
+stand-in for Safari and its script engine that comes with it.")
 set(CPACK_PACKAGING_INSTALL_PREFIX ${CMAKE_INSTALL_PREFIX})
 set(CPACK_STRIP_FILES ON)
 set(CPACK_GENERATOR "DEB")
@@ -50,5 +75,6 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins")
 # A package manager updates the .deb; a build that replaced itself would fight it.
 set(CPACK_DROWSEWICK_SELF_UPDATE ${DROWSEWICK_SELF_UPDATE})
+set(CPACK_DROWSEWICK_CHANGELOG ${CMAKE_CURRENT_LIST_DIR}/linux/changelog)
 set(CPACK_PROJECT_CONFIG_FILE ${CMAKE_CURRENT_LIST_DIR}/linux/CPackOptions.cmake)
 include(CPack)

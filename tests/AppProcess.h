@@ -3,19 +3,24 @@
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QThread>
 
 #include <csignal>
-#include <sys/prctl.h>
 #include <unistd.h>
+#if __has_include(<sys/prctl.h>)
+#include <sys/prctl.h>
+#endif
 
 // The real drowsewick executable (its path comes from the build), run in this test's HOME on the
 // offscreen platform. It leads a process group of its own, so that the engines it started can be
-// waited for once it is gone.
+// waited for once it is gone, which takes Linux's /proc.
 class AppProcess
 {
 public:
+    static bool canWaitForEngines() { return QFileInfo::exists(QStringLiteral("/proc/self")); }
+
     AppProcess()
     {
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
@@ -24,10 +29,13 @@ public:
         m_process.setProgram(QStringLiteral(DROWSEWICK_PATH));
         m_process.setStandardOutputFile(QProcess::nullDevice());
         m_process.setStandardErrorFile(QDir::homePath() + QStringLiteral("/drowsewick.stderr"), QIODevice::Append);
-        // Its own group; and it ends with the test, should the test itself be ended.
+        // Its own group; and where the system can, it ends with the test, should the test itself
+        // be ended.
         m_process.setChildProcessModifier([] {
             ::setpgid(0, 0);
+#ifdef PR_SET_PDEATHSIG
             ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+#endif
         });
     }
     ~AppProcess() { kill(); }

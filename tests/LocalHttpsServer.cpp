@@ -7,6 +7,7 @@
 #include <QSslKey>
 #include <QSslSocket>
 #include <QTcpServer>
+#include <QTimer>
 
 #include <algorithm>
 #include <memory>
@@ -47,9 +48,9 @@ bool LocalHttpsServer::makeCertificate()
     return !m_certificate.isNull();
 }
 
-void LocalHttpsServer::answer(const QString &path, int status, const QByteArray &body, const QByteArray &extraHeaders)
+void LocalHttpsServer::answer(const QString &path, int status, const QByteArray &body, const QByteArray &extraHeaders, int bytesPerTick)
 {
-    m_answers.insert(path, {status, body, extraHeaders});
+    m_answers.insert(path, {status, body, extraHeaders, bytesPerTick});
 }
 
 QUrl LocalHttpsServer::url(const QString &path) const
@@ -89,9 +90,22 @@ void LocalHttpsServer::serve(QSslSocket *socket)
         ++m_requests;
         const Answer answer = m_answers.value(QUrl::fromPercentEncoding(request->split(' ').value(1)));
         socket->write("HTTP/1.1 " + QByteArray::number(answer.status) + " Answer\r\nContent-Length: "
-                      + QByteArray::number(answer.body.size()) + "\r\nConnection: close\r\n" + answer.extraHeaders + "\r\n"
-                      + answer.body);
-        socket->disconnectFromHost();
+                      + QByteArray::number(answer.body.size()) + "\r\nConnection: close\r\n" + answer.extraHeaders + "\r\n");
+        if (answer.bytesPerTick <= 0) {
+            socket->write(answer.body);
+            socket->disconnectFromHost();
+            return;
+        }
+        auto *tick = new QTimer(socket);
+        QObject::connect(tick, &QTimer::timeout, socket, [socket, tick, rest = answer.body, step = answer.bytesPerTick]() mutable {
+            socket->write(rest.left(step));
+            rest.remove(0, step);
+            if (rest.isEmpty()) {
+                tick->stop();
+                socket->disconnectFromHost();
+            }
+        });
+        tick->start(100);
     };
     QObject::connect(socket, &QSslSocket::readyRead, socket, respond);
     respond();

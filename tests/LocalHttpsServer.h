@@ -17,7 +17,8 @@ class LocalHttpsServer
 public:
     LocalHttpsServer();
     bool isListening() const { return m_server.isListening(); }
-    void answer(const QString &path, int status, const QByteArray &body, const QByteArray &extraHeaders = {});
+    // With bytesPerTick, the body goes out that many bytes every 100 ms, as over a slow line.
+    void answer(const QString &path, int status, const QByteArray &body, const QByteArray &extraHeaders = {}, int bytesPerTick = 0);
     QUrl url(const QString &path) const;
     int requestCount() const { return m_requests; }
     // The default configuration with this server's certificate trusted.
@@ -31,6 +32,7 @@ private:
         int status = 404;
         QByteArray body;
         QByteArray extraHeaders;
+        int bytesPerTick = 0;
     };
     bool makeCertificate();
     void serve(QSslSocket *socket);

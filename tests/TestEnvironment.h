@@ -40,6 +40,12 @@ private:
     QTemporaryDir m_dir{QDir::tempPath() + QStringLiteral("/drowsewick-test-XXXXXX")};
 };
 
+// Whether this build has the macOS platform layer, which also runs here on stand-in tools.
+inline bool macOSFlavour()
+{
+    return QLatin1String(DROWSEWICK_PLATFORM) == QLatin1String("macos");
+}
+
 #define DROWSEWICK_TEST_MAIN(TestObject, ApplicationType)                                                    \
     int main(int argc, char *argv[])                                                                        \
     {                                                                                                       \

@@ -1,5 +1,9 @@
 #pragma once
 
+#include "TestEnvironment.h"
+#include "ToolPaths.h"
+#include "platform/UpdatePlatform.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QDirIterator>
@@ -78,11 +82,24 @@ inline SigningKey makeSigningKey(const QString &folder, const QString &name)
                                                             QStringLiteral("-pubout")}).output};
 }
 
-// A stand-in for an installed Drowsewick.app whose executable, when started, writes its label
-// into the marker file.
-inline void makeBundle(const QString &path, const QByteArray &label, const QString &marker)
+// A stand-in for Drowsewick's executable: answers --version with version and, when started,
+// writes its label and the path it was started at into the marker file.
+inline QByteArray standInExecutable(const QByteArray &label, const QString &marker, const QByteArray &version)
 {
-    writeFile(path + QStringLiteral("/drowsewick"), "#!/bin/sh\necho " + label + " > '" + QFile::encodeName(marker) + "'\n", true);
+    return "#!/bin/sh\n[ \"$1\" = --version ] && echo " + version + " && exit\necho " + label + " \"$0\" > '"
+           + QFile::encodeName(marker) + "'\n";
+}
+
+// What that executable writes when started from the bundle at path.
+inline QByteArray startedAs(const QByteArray &label, const QString &bundle)
+{
+    return label + ' ' + QFile::encodeName(UpdatePlatform::executable(bundle)) + '\n';
+}
+
+// A stand-in for an installed Drowsewick.app with that executable where the platform has it.
+inline void makeBundle(const QString &path, const QByteArray &label, const QString &marker, const QByteArray &version = "2.0")
+{
+    writeFile(UpdatePlatform::executable(path), standInExecutable(label, marker, version), true);
     writeFile(path + QStringLiteral("/safari-standin"), "#!/bin/sh\nexit 0\n", true);
     writeFile(path + QStringLiteral("/resources/notes.txt"), "bundle " + label + "\n");
 }
@@ -103,6 +120,31 @@ inline qint64 endedProcess()
 inline ToolRun signBundle(const QString &bundle, const QString &privateKeyPath)
 {
     return runTool(QCoreApplication::applicationDirPath() + QStringLiteral("/sign-bundle"), {bundle, privateKeyPath});
+}
+
+// Who signs the updates the installer takes: a key for sign-bundle on Linux; on macOS a team's
+// Developer ID for codesign (here its stand-in).
+struct Publisher
+{
+    QString signer; // the private key's path, or the signing identity
+    QByteArray trusted; // what SelfUpdater::Environment::publisher holds: the public key, or the team
+};
+
+inline Publisher makePublisher(const QString &folder, const QString &name)
+{
+    if (macOSFlavour()) {
+        const QString team = name.toUpper().leftJustified(10, u'0', true);
+        return {QStringLiteral("Developer ID Application: %1 (%2)").arg(name, team), team.toLatin1()};
+    }
+    const SigningKey key = makeSigningKey(folder, name);
+    return {key.privateKeyPath, key.publicKey};
+}
+
+inline ToolRun signAs(const Publisher &publisher, const QString &bundle)
+{
+    if (macOSFlavour())
+        return runTool(ToolPaths::codesign(), {QStringLiteral("--force"), QStringLiteral("--sign"), publisher.signer, bundle});
+    return signBundle(bundle, publisher.signer);
 }
 
 } // namespace UpdateTest

@@ -3,8 +3,10 @@
 #include "UpdateTestSupport.h"
 
 #include <QCoreApplication>
+#include <QCryptographicHash>
 
 #include <functional>
+#include <sys/stat.h>
 
 using namespace UpdateTest;
 
@@ -48,6 +50,9 @@ private slots:
         QTest::newRow("file renamed") << "rename" << false;
         QTest::newRow("file added beside the signature") << "add beside signature" << false;
         QTest::newRow("symbolic link added") << "link" << false;
+        QTest::newRow("empty folder added") << "add folder" << false;
+        QTest::newRow("executable no longer executable") << "chmod 644" << false;
+        QTest::newRow("folder closed to others") << "chmod 700" << false;
         QTest::newRow("signature removed") << "remove signature" << false;
         QTest::newRow("manifest removed") << "remove manifest" << false;
         QTest::newRow("manifest edited to match a changed file") << "forge manifest" << false;
@@ -65,6 +70,9 @@ private slots:
             {QStringLiteral("rename"), [&] { QFile::rename(path("safari-standin"), path("safari-standin2")); }},
             {QStringLiteral("add beside signature"), [&] { writeFile(path(".signature/extra"), "extra\n"); }},
             {QStringLiteral("link"), [&] { QFile::link(QStringLiteral("/etc"), path("etc")); }},
+            {QStringLiteral("add folder"), [&] { QDir().mkpath(path("resources/empty")); }},
+            {QStringLiteral("chmod 644"), [&] { ::chmod(QFile::encodeName(UpdatePlatform::executable(m_bundle)).constData(), 0644); }},
+            {QStringLiteral("chmod 700"), [&] { ::chmod(QFile::encodeName(path("resources")).constData(), 0700); }},
             {QStringLiteral("remove signature"), [&] { QFile::remove(path(".signature/signature")); }},
             {QStringLiteral("remove manifest"), [&] { QFile::remove(path(".signature/manifest")); }},
             {QStringLiteral("forge manifest"), [&] {
@@ -104,7 +112,14 @@ private slots:
                                         {QStringLiteral("Drowsewick.app"), m_publisher.privateKeyPath}, m_root.path());
         QVERIFY2(signing.exitCode == 0, signing.output.constData());
         QVERIFY(BundleSignature::verify(m_bundle, m_publisher.publicKey));
-        QVERIFY(readFile(path(".signature/manifest")).contains("  resources/notes.txt\n"));
+        // The manifest as a copy that checks nothing else computes it, the attributes a file like any other.
+        QByteArray everyFile;
+        for (const auto &[name, content] : contents(m_bundle).asKeyValueRange()) {
+            if (content != "/" && name != QLatin1String(".signature/manifest") && name != QLatin1String(".signature/signature"))
+                everyFile += QCryptographicHash::hash(content, QCryptographicHash::Sha256).toHex() + "  " + name.toUtf8() + '\n';
+        }
+        QCOMPARE(readFile(path(".signature/manifest")), everyFile);
+        QVERIFY(everyFile.contains("  .signature/attributes\n"));
     }
 
     void refusesToSignWhatItCannotVerify()

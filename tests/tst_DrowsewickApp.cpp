@@ -113,6 +113,13 @@ private slots:
                               "Quit Drowsewick"}));
         h.model->tick();
         QCOMPARE(visibleTexts(app.menu()).mid(0, 2), (QStringList{"Safari access needed — click below", "Allow Safari access…"}));
+        // It leads to where the permission is given: the privacy settings of macOS, or here the
+        // stand-in's own command.
+        actionNamed(app.menu(), QStringLiteral("Allow Safari access…"))->trigger();
+        if (macOSFlavour())
+            QCOMPARE(h.openedUrls, QList<QUrl>{QUrl(u"x-apple.systempreferences:com.apple.preference.security?Privacy_Automation"_qs)});
+        else
+            QCOMPARE(h.dialogs.shown.value(0).message, QStringLiteral("Allow Drowsewick to control Safari"));
 
         StandinControl::setWindows(twoTabs);
         h.model->tick();
@@ -123,11 +130,17 @@ private slots:
         QVERIFY(!actionNamed(app.menu(), QStringLiteral("Nothing idle to sweep."))->isEnabled());
     }
 
-    // Pause is the saved setting both ways; the other commands go straight to the controller.
+    // A left click on the tray icon opens the menu. Pause is the saved setting both ways; the
+    // other commands go straight to the controller.
     void menuCommandsReachTheController()
     {
         ModelHarness h;
         DrowsewickApp app(*h.model, true);
+        QSystemTrayIcon *tray = app.findChild<QSystemTrayIcon *>();
+        QVERIFY(tray);
+        emit tray->activated(QSystemTrayIcon::Trigger);
+        QVERIFY(app.menu().isVisible());
+        app.menu().hide();
         QAction *pause = actionNamed(app.menu(), QStringLiteral("Pause sweeping"));
         QVERIFY(pause->isCheckable() && !pause->isChecked());
         pause->trigger();

@@ -77,6 +77,15 @@ SafariError failureOf(const Operation &operation, LiveSafariBridge &bridge)
     return SafariError::scriptFailed(QStringLiteral("<no failure>"));
 }
 
+// The engine the app itself runs: osascript and pgrep in the macOS flavour (here their stand-ins,
+// which hand over to safari-standin), the stand-in beside the executable otherwise.
+SafariEngine platformEngine(std::chrono::milliseconds limit = 30s)
+{
+    SafariEngine engine = SafariEngine::platformDefault();
+    engine.timeLimit = limit;
+    return engine;
+}
+
 const QByteArray oneTab = Standin::json("{'windows': [{'id': 1, 'current': 1, 'tabs': [{'url': 'https://a.example/'}]}]}");
 
 } // namespace
@@ -90,7 +99,7 @@ private slots:
 
     void openedAddressesComeBackAndCloseExactly()
     {
-        LiveSafariBridge bridge(Standin::engine());
+        LiveSafariBridge bridge(platformEngine());
         const QStringList addresses = trickyAddresses();
         for (const QString &address : addresses)
             bridge.open(address);
@@ -115,7 +124,7 @@ private slots:
     // can neither forge a record nor hide one. An address changed so is never matched by a close.
     void separatorsInFieldsBecomeSpaces()
     {
-        LiveSafariBridge bridge(Standin::engine());
+        LiveSafariBridge bridge(platformEngine());
         bridge.open(u"https://a.example/\u0001x"_qs);
         bridge.open(u"https://a.example/\u0002x"_qs);
         const QString forged = u"Cute cats\u00024711\u00010\u0001https://phish.example/login\u0001Online banking \u2014 sign in"_qs;
@@ -135,7 +144,7 @@ private slots:
             "{'windows': [{'id': 7, 'current': 2, 'tabs': [{'url': 'https://a.example/Page'}, {'url': 'https://a.example/page'},"
             "                                              {'url': 'https://a.example/page', 'title': 'second'}]},"
             "             {'id': 8, 'tabs': [{'url': 'https://a.example/page'}]}]}"));
-        LiveSafariBridge bridge(Standin::engine());
+        LiveSafariBridge bridge(platformEngine());
         bridge.close(SafariTab(7, u"https://a.example/page"_qs, {}));
         const SafariSnapshot snapshot = bridge.snapshot();
         QCOMPARE(snapshot.tabs, (QList<SafariTab>{SafariTab(7, u"https://a.example/Page"_qs, u"https://a.example/Page"_qs),
@@ -148,7 +157,7 @@ private slots:
     {
         Standin::writeState(oneTab);
         QCOMPARE(Standin::run({u"automation"_qs, u"deny"_qs}).exitCode, 0);
-        LiveSafariBridge bridge(Standin::engine());
+        LiveSafariBridge bridge(platformEngine());
         for (const auto &[name, operation] : operations)
             QVERIFY2(failureOf(operation, bridge).kind() == SafariError::Kind::notAuthorized, name);
         QCOMPARE(Standin::log().filter(u"error -1743"_qs).size(), 3);
@@ -162,10 +171,10 @@ private slots:
         QTest::addColumn<QString>("message");
         QTest::addColumn<bool>("engineUnavailable");
         const QString standin = Standin::program();
-        QTest::newRow("snapshot error") << (Standin::json("{'snapshotError': -1728, 'windows': []}")) << Standin::engine()
+        QTest::newRow("snapshot error") << (Standin::json("{'snapshotError': -1728, 'windows': []}")) << platformEngine()
                                         << 0 << u"Simulated failure"_qs << false;
         QTest::newRow("close refused") << (Standin::json("{'windows': [{'id': 1, 'tabs': [{'url': 'https://a.example/', 'closeFails': true}]}]}"))
-                                       << Standin::engine() << 1 << u"Simulated close failure"_qs << false;
+                                       << platformEngine() << 1 << u"Simulated close failure"_qs << false;
         QTest::newRow("no engine") << oneTab
                                    << SafariEngine{{u"/nonexistent/safari-standin"_qs, {}}, {standin, {u"running"_qs}}}
                                    << 2 << u"/nonexistent/safari-standin"_qs << true;
@@ -174,9 +183,9 @@ private slots:
                                   << 0 << u"/nonexistent/safari-standin running"_qs << true;
         QTest::newRow("unknown script") << oneTab << shellEngine(u"cat >/dev/null; printf 'display dialog 1' | exec \"$0\""_qs, {standin})
                                         << 2 << u"Unknown script."_qs << false;
-        QTest::newRow("check fails") << QByteArray("{not json") << Standin::engine() << 0 << u"exit code 3"_qs << false;
-        QTest::newRow("check fails on close") << QByteArray("[]") << Standin::engine() << 1 << u"exit code 3"_qs << false;
-        QTest::newRow("over the time limit") << (Standin::json("{'delayMs': 30000, 'windows': []}")) << Standin::engine(1s)
+        QTest::newRow("check fails") << QByteArray("{not json") << platformEngine() << 0 << u"exit code 3"_qs << false;
+        QTest::newRow("check fails on close") << QByteArray("[]") << platformEngine() << 1 << u"exit code 3"_qs << false;
+        QTest::newRow("over the time limit") << (Standin::json("{'delayMs': 30000, 'windows': []}")) << platformEngine(1s)
                                              << 2 << u"did not finish within 1 seconds"_qs << true;
     }
 
@@ -243,7 +252,7 @@ private slots:
 
     void safariThatDoesNotRunIsNotStarted()
     {
-        LiveSafariBridge bridge(Standin::engine());
+        LiveSafariBridge bridge(platformEngine());
         QCOMPARE(bridge.snapshot(), SafariSnapshot{});
         bridge.close(SafariTab(1, u"https://a.example/"_qs, {}));
         QCOMPARE(Standin::log(), (QStringList{u"running"_qs, u"running"_qs}));

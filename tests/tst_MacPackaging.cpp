@@ -1,5 +1,7 @@
 #include "TestEnvironment.h"
+#include "ToolPaths.h"
 #include "platform/LoginItem.h"
+#include "platform/UpdatePlatform.h"
 
 #include <QCoreApplication>
 #include <QJsonArray>
@@ -30,7 +32,8 @@ QByteArray readFile(const char *path)
 
 } // namespace
 
-// What a Mac build puts into Drowsewick.app and the user's LaunchAgents, read as macOS reads it.
+// What a Mac build puts into Drowsewick.app and the user's LaunchAgents, and the swap script it
+// hands to the shell, read as macOS reads them.
 class TestMacPackaging : public QObject
 {
     Q_OBJECT
@@ -51,6 +54,9 @@ private slots:
         QCOMPARE(info.value("CFBundlePackageType").toString(), QStringLiteral("APPL"));
         QCOMPARE(info.value("CFBundleShortVersionString").toString(), QStringLiteral(PROJECT_VERSION_TEXT));
         QCOMPARE(info.value("LSUIElement"), QJsonValue(true));
+        // The icon it names is the one the build copies into Contents/Resources.
+        QCOMPARE(info.value("CFBundleIconFile").toString(), QFileInfo(QStringLiteral(BUNDLE_ICON_PATH)).fileName());
+        QVERIFY(readFile(BUNDLE_ICON_PATH).startsWith("icns"));
         const QString why = info.value("NSAppleEventsUsageDescription").toString();
         QVERIFY(why.contains(QLatin1String("Safari")));
         QVERIFY(why.endsWith(u'.'));
@@ -72,6 +78,26 @@ private slots:
         QCOMPARE(agent.value("RunAtLoad"), QJsonValue(true));
         QCOMPARE(agent.value("AbandonProcessGroup"), QJsonValue(true));
         QCOMPARE(LoginItem::entryPath(), QDir::homePath() + QStringLiteral("/Library/LaunchAgents/com.nimbrel.drowsewick.plist"));
+    }
+
+    // Word for word the script that replaces the bundle on a Mac; only the three tools come from
+    // the build's table, which names them as a Mac has them unless the build runs stand-ins.
+    void theSwapScriptIsTheMacOne()
+    {
+        const QString script = QStringLiteral(
+            "xattr -dr com.apple.quarantine \"$1\" 2>/dev/null\n"
+            "if rm -rf \"$2.bak\" && mv \"$2\" \"$2.bak\" 2>/dev/null; then\n"
+            "  if /usr/bin/ditto \"$1\" \"$2\" 2>/dev/null; then\n"
+            "    rm -rf \"$2.bak\"\n"
+            "  else\n"
+            "    rm -rf \"$2\" && mv \"$2.bak\" \"$2\"\n"
+            "  fi\n"
+            "fi\n"
+            "open \"$2\"");
+        QCOMPARE(UpdatePlatform::swapScriptTail(), QString(script)
+                                                       .replace(QStringLiteral("xattr -dr"), ToolPaths::xattr() + QStringLiteral(" -dr"))
+                                                       .replace(QStringLiteral("/usr/bin/ditto"), ToolPaths::ditto())
+                                                       .replace(QStringLiteral("open \""), ToolPaths::open() + QStringLiteral(" \"")));
     }
 };
 

@@ -79,6 +79,8 @@ private slots:
 
     void waitsForTheAppThenSwaps()
     {
+        if (!QFileInfo::exists(QStringLiteral("/proc/self")))
+            QSKIP("finding the script's process takes Linux's /proc");
         QProcess app;
         app.start(QStringLiteral("sleep"), {QStringLiteral("30")});
         QVERIFY(app.waitForStarted());
@@ -93,11 +95,13 @@ private slots:
 
         app.kill();
         QVERIFY(app.waitForFinished());
-        QTRY_COMPARE_WITH_TIMEOUT(readFile(m_started), QByteArray("new\n"), 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(readFile(m_started), startedAs("new", m_installed), 10000);
         QCOMPARE(contents(m_installed), contents(m_newApp));
         QVERIFY(!QFileInfo::exists(m_installed + QStringLiteral(".bak")));
     }
 
+    // Each row makes one step of the swap fail through a tool of that name first on PATH; the
+    // copy is cp, also inside ditto's stand-in.
     void failedSwapStartsTheOldBundle_data()
     {
         QTest::addColumn<QString>("tool");
@@ -119,7 +123,7 @@ private slots:
             ToolsFirstOnPath failing(tools);
             launchWaitingFor(endedProcess());
         }
-        QTRY_COMPARE_WITH_TIMEOUT(readFile(m_started), QByteArray("old\n"), 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(readFile(m_started), startedAs("old", m_installed), 10000);
         QCOMPARE(contents(m_installed), before);
         QVERIFY(!QFileInfo::exists(m_installed + QStringLiteral(".bak")));
     }

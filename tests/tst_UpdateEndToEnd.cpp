@@ -1,3 +1,4 @@
+#include "BuildConfig.h"
 #include "BundleSignature.h"
 #include "LocalHttpsServer.h"
 #include "ModelHarness.h"
@@ -45,14 +46,14 @@ class TestUpdateEndToEnd : public QObject
     QTemporaryDir m_work;
 
     // The next version as the publisher releases it: a copy of the bundle whose executable
-    // stands in for the new build and records its version in marker when started.
+    // stands in for the new build, answers --version and records its version in marker when
+    // started.
     QString stageNextVersion(const QString &version, const QString &marker)
     {
         const QString bundle = m_work.filePath(QStringLiteral("staging/Drowsewick.app"));
         installBundle(bundle);
         QFile::remove(bundle + QStringLiteral("/drowsewick"));
-        writeFile(bundle + QStringLiteral("/drowsewick"),
-                  "#!/bin/sh\necho " + version.toUtf8() + " > '" + QFile::encodeName(marker) + "'\n", true);
+        writeFile(bundle + QStringLiteral("/drowsewick"), standInExecutable(version.toUtf8(), marker, version.toUtf8()), true);
         return bundle;
     }
 
@@ -118,10 +119,28 @@ private slots:
 
         app.closeWriteChannel();
         QVERIFY(app.waitForFinished());
-        QTRY_COMPARE_WITH_TIMEOUT(readFile(marker), next.toUtf8() + '\n', 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(readFile(marker), startedAs(next.toUtf8(), installed), 10000);
         QCOMPARE(withoutSignature(contents(installed)), contents(staged));
         QVERIFY(BundleSignature::verify(installed, publisher.publicKey));
         QVERIFY(!QFileInfo::exists(installed + QStringLiteral(".bak")));
+
+        // The next start removes what the update left, once it holds the single-instance lock.
+        const QString work = environment.workRoot + QStringLiteral("/nimbrel-update-%1").arg(environment.pid);
+        QVERIFY(QFileInfo::exists(work));
+        QProcess nextStart;
+        nextStart.start(builtTool(QStringLiteral("drowsewick")), QStringList());
+        QVERIFY(nextStart.waitForStarted());
+        QTRY_VERIFY_WITH_TIMEOUT(!QFileInfo::exists(work) && !QFileInfo::exists(work + QStringLiteral(".sh")), 10000);
+        // --version answers while that instance runs, and needs no display.
+        QProcessEnvironment noDisplay = QProcessEnvironment::systemEnvironment();
+        noDisplay.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+        noDisplay.remove(QStringLiteral("DISPLAY"));
+        noDisplay.remove(QStringLiteral("WAYLAND_DISPLAY"));
+        const ToolRun version = runTool(builtTool(QStringLiteral("drowsewick")), {QStringLiteral("--version")}, {}, noDisplay);
+        QCOMPARE(version.exitCode, 0);
+        QCOMPARE(version.output, QByteArray(BuildConfig::version) + '\n');
+        nextStart.kill();
+        nextStart.waitForFinished();
     }
 };
 

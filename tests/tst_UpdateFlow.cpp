@@ -3,8 +3,11 @@
 #include "SelfUpdater.h"
 #include "TestEnvironment.h"
 
+#include <QAbstractButton>
 #include <QApplication>
+#include <QMessageBox>
 #include <QPromise>
+#include <QTimer>
 
 namespace {
 
@@ -150,6 +153,23 @@ private slots:
         QVERIFY(!h->model->isCheckingForUpdate());
     }
 
+    void quittingCancelsTheInstallation()
+    {
+        auto h = harnessOffering("2.0", install);
+        QPromise<void> installation;
+        installation.start();
+        h->install = [&](const UpdateInfo &) { return installation.future(); };
+        h->model->checkForUpdatesManually();
+        QTRY_VERIFY(h->model->isUpdating());
+        QTimer::singleShot(0, qApp, &QCoreApplication::quit);
+        QCoreApplication::exec();
+        QVERIFY(installation.isCanceled());
+        installation.finish();
+        QTest::qWait(100);
+        QCOMPARE(h->quits, 0);
+        QCOMPARE(h->dialogs.shown.size(), 1); // the offer alone
+    }
+
     void aFailedInstallSaysWhy_data()
     {
         QTest::addColumn<int>("error"); // -1: an error of the system
@@ -183,6 +203,36 @@ private slots:
         QCOMPARE(h->dialogs.shown.last().message, message);
         QCOMPARE(h->dialogs.shown.last().informative, informative);
         QVERIFY(h->model->availableUpdate().has_value()); // can be tried again
+    }
+
+    // The real alerts: the offer, asked to come to the front, takes the focus; the failure
+    // after it, not asked, opens quietly.
+    void onlyTheAlertsAskedForComeToTheFront()
+    {
+        const std::unique_ptr<Dialogs> dialogs = Dialogs::createForPlatform();
+        // Presses `title` (or the only button) on the alert that opens next, noting how it opened.
+        const auto answerNext = [](const QString &title, bool &quiet) {
+            QTimer::singleShot(0, [title, &quiet] {
+                auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+                if (!box)
+                    return;
+                quiet = box->testAttribute(Qt::WA_ShowWithoutActivating);
+                const QList<QAbstractButton *> buttons = box->buttons();
+                const auto named = std::find_if(buttons.begin(), buttons.end(),
+                                                [&](QAbstractButton *button) { return button->text() == title; });
+                (named == buttons.end() ? buttons.first() : *named)->click();
+            });
+        };
+        bool quiet = true;
+        dialogs->activateApplication();
+        answerNext(QStringLiteral("Later"), quiet);
+        QCOMPARE(dialogs->alert({offerMessage, QStringLiteral("Drowsewick 2.0 is ready to install"), {"Install", "Later"}}),
+                 later);
+        QVERIFY(!quiet);
+        answerNext(QString(), quiet);
+        QCOMPARE(dialogs->alert({QStringLiteral("Update failed"), QStringLiteral("Couldn't install the update."), {}}),
+                 Dialogs::firstButton);
+        QVERIFY(quiet);
     }
 };
 

@@ -134,26 +134,33 @@ private slots:
     {
         QTest::addColumn<int>("status");
         QTest::addColumn<QByteArray>("body");
+        QTest::addColumn<QByteArray>("headers");
         QTest::addColumn<bool>("trusted");
         QTest::addColumn<bool>("reachable");
         QTest::addColumn<bool>("found");
-        QTest::newRow("200 with a manifest") << 200 << validManifest << true << true << true;
-        QTest::newRow("404 with a manifest") << 404 << validManifest << true << true << true;
-        QTest::newRow("500 with a manifest") << 500 << validManifest << true << true << true;
-        QTest::newRow("404 with an HTML page") << 404 << QByteArray("<html>Not Found</html>") << true << true << false;
-        QTest::newRow("200 with nothing") << 200 << QByteArray() << true << true << false;
-        QTest::newRow("nothing listens") << 200 << validManifest << true << false << false;
-        QTest::newRow("certificate not trusted") << 200 << validManifest << false << true << false;
+        const QByteArray padded = validManifest + QByteArray(64 * 1024 - validManifest.size(), ' ');
+        QTest::newRow("200 with a manifest") << 200 << validManifest << QByteArray() << true << true << true;
+        for (int status : {404, 500, 400, 407, 418, 302})
+            QTest::addRow("%d with a manifest", status) << status << validManifest << QByteArray() << true << true << true;
+        QTest::newRow("301 to a manifest") << 301 << QByteArray() << QByteArray("Location: /moved/latest.json\r\n") << true << true << true;
+        QTest::newRow("64 KiB") << 200 << padded << QByteArray() << true << true << true;
+        QTest::newRow("over 64 KiB") << 200 << padded + ' ' << QByteArray() << true << true << false;
+        QTest::newRow("404 with an HTML page") << 404 << QByteArray("<html>Not Found</html>") << QByteArray() << true << true << false;
+        QTest::newRow("200 with nothing") << 200 << QByteArray() << QByteArray() << true << true << false;
+        QTest::newRow("nothing listens") << 200 << validManifest << QByteArray() << true << false << false;
+        QTest::newRow("certificate not trusted") << 200 << validManifest << QByteArray() << false << true << false;
     }
     void check()
     {
         QFETCH(int, status);
         QFETCH(QByteArray, body);
+        QFETCH(QByteArray, headers);
         QFETCH(bool, trusted);
         QFETCH(bool, reachable);
         QFETCH(bool, found);
         const QString path = QStringLiteral("/%1/latest.json").arg(QTest::currentDataTag());
-        m_server.answer(path, status, body);
+        m_server.answer(path, status, body, headers);
+        m_server.answer(QStringLiteral("/moved/latest.json"), 200, validManifest);
         QNetworkAccessManager network;
         if (trusted)
             m_server.trustOn(network);

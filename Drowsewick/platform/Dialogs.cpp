@@ -1,9 +1,10 @@
 #include "Dialogs.h"
 
-#include <QApplication>
 #include <QFileDialog>
 #include <QMessageBox>
 #include <QPushButton>
+
+#include <utility>
 
 namespace {
 
@@ -11,11 +12,9 @@ namespace {
 class WidgetDialogs : public Dialogs
 {
 public:
-    void activateApplication() override
-    {
-        if (QWidget *window = QApplication::activeWindow())
-            window->activateWindow();
-    }
+    // A menu-bar application has no window of its own to bring forward, so the next dialog does
+    // it: raising a window is what activates the application on macOS.
+    void activateApplication() override { m_bringToFront = true; }
 
     int alert(const Alert &alert) override
     {
@@ -26,7 +25,7 @@ public:
         QList<QAbstractButton *> buttons;
         for (const QString &title : alert.buttons)
             buttons.append(box.addButton(title, buttons.isEmpty() ? QMessageBox::AcceptRole : QMessageBox::RejectRole));
-        showInFront(box);
+        present(box);
         box.exec();
         const qsizetype index = buttons.indexOf(box.clickedButton());
         return firstButton + int(std::max<qsizetype>(index, 0));
@@ -38,20 +37,26 @@ public:
         dialog.setFileMode(QFileDialog::Directory);
         dialog.setOption(QFileDialog::ShowDirsOnly);
         dialog.setLabelText(QFileDialog::Accept, prompt);
-        showInFront(dialog);
+        present(dialog);
         if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
             return std::nullopt;
         return dialog.selectedFiles().first();
     }
 
 private:
-    static void showInFront(QWidget &dialog)
+    // In front only when asked for; otherwise exec() shows it without taking the focus.
+    void present(QWidget &dialog)
     {
-        dialog.setWindowFlag(Qt::WindowStaysOnTopHint);
+        if (!std::exchange(m_bringToFront, false)) {
+            dialog.setAttribute(Qt::WA_ShowWithoutActivating);
+            return;
+        }
         dialog.show();
         dialog.raise();
         dialog.activateWindow();
     }
+
+    bool m_bringToFront = false;
 };
 
 } // namespace

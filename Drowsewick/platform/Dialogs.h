@@ -23,7 +23,8 @@ public:
     static constexpr int firstButton = 1000;
 
     virtual ~Dialogs() = default;
-    // Brings the application in front of other applications.
+    // Brings the application in front of other applications with the next dialog it shows. A
+    // dialog shown without asking opens without taking the focus from whatever has it.
     virtual void activateApplication() = 0;
     virtual int alert(const Alert &alert) = 0;
     // A folder chooser for one existing folder; nothing when cancelled.

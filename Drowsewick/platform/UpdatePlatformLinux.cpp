@@ -2,6 +2,7 @@
 
 #include "BundleSignature.h"
 #include "SelfUpdater.h"
+#include "ToolPaths.h"
 #include "UpdatePublisher.h"
 
 #include <QCoreApplication>
@@ -15,8 +16,6 @@ namespace {
 
 using SelfUpdater::Failure;
 using SelfUpdater::UpdateError;
-
-const QString zipinfo = QStringLiteral("/usr/bin/zipinfo");
 
 // Relative, without "..", and without backslashes, which an archiver from another system may
 // have meant as separators.
@@ -39,12 +38,12 @@ bool holdsSymbolicLink(const QByteArray &shortListing)
     return std::any_of(lines.begin(), lines.end(), [](const QByteArray &line) { return line.startsWith('l'); });
 }
 
-bool isSafeToUnpack(const QString &archive)
+bool isSafeToUnpack(const QString &archive, const SelfUpdater::Attempt &attempt)
 {
-    const QStringList names = QString::fromUtf8(SelfUpdater::run(zipinfo, {QStringLiteral("-1"), archive}, UpdateError::unpack))
+    const QStringList names = QString::fromUtf8(SelfUpdater::run(ToolPaths::zipinfo(), {QStringLiteral("-1"), archive}, UpdateError::unpack, attempt))
                                   .split(u'\n', Qt::SkipEmptyParts);
     return std::all_of(names.begin(), names.end(), staysInside)
-           && !holdsSymbolicLink(SelfUpdater::run(zipinfo, {QStringLiteral("-s"), archive}, UpdateError::unpack));
+           && !holdsSymbolicLink(SelfUpdater::run(ToolPaths::zipinfo(), {QStringLiteral("-s"), archive}, UpdateError::unpack, attempt));
 }
 
 } // namespace
@@ -57,11 +56,15 @@ QString runningBundle()
     return folder.endsWith(QLatin1String(".app")) ? folder : QString();
 }
 
+QString privateRoot()
+{
+    return QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation);
+}
+
 QString workRoot()
 {
     // Not /tmp: it is shared, so predictable names there are unsafe.
-    return QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation)
-           + QStringLiteral("/com.nimbrel.drowsewick/update");
+    return privateRoot() + QStringLiteral("/com.nimbrel.drowsewick/update");
 }
 
 QByteArray publisher()
@@ -69,20 +72,25 @@ QByteArray publisher()
     return QByteArray(UpdatePublisher::publicKey);
 }
 
-void unpack(const QString &archive, const QString &folder)
+void unpack(const QString &archive, const QString &folder, const SelfUpdater::Attempt &attempt)
 {
     // Every name is checked before anything is written: no entry may land outside folder, and no
     // symbolic link may lead a later entry out of it.
-    if (!isSafeToUnpack(archive))
+    if (!isSafeToUnpack(archive, attempt))
         throw Failure(UpdateError::unpack);
-    SelfUpdater::run(QStringLiteral("/usr/bin/unzip"), {QStringLiteral("-q"), QStringLiteral("-n"), archive, QStringLiteral("-d"), folder},
-                     UpdateError::unpack);
+    SelfUpdater::run(ToolPaths::unzip(), {QStringLiteral("-q"), QStringLiteral("-n"), archive, QStringLiteral("-d"), folder},
+                     UpdateError::unpack, attempt, attempt.limits().unpackedBytes);
 }
 
-void verifySignature(const QString &bundle, const QByteArray &publisher)
+void verifySignature(const QString &bundle, const QByteArray &publisher, const SelfUpdater::Attempt &)
 {
     if (!BundleSignature::verify(bundle, publisher))
         throw Failure(UpdateError::badSignature);
+}
+
+QString executable(const QString &bundle)
+{
+    return bundle + QStringLiteral("/drowsewick");
 }
 
 QString swapScriptTail()

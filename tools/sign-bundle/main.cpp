@@ -1,5 +1,5 @@
-// sign-bundle <bundle-folder> <private-key.pem>: writes the manifest and Ed25519 signature that
-// Drowsewick checks before it installs an update on Linux.
+// sign-bundle <bundle-folder> <private-key.pem>: writes the attributes, the manifest and the Ed25519
+// signature that Drowsewick checks before it installs an update on Linux.
 
 #include "BundleSignature.h"
 
