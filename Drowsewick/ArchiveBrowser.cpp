@@ -3,6 +3,7 @@
 #include "AppWindow.h"
 #include "Appearance.h"
 #include "DrowsewickModel.h"
+#include "platform/FreedMemory.h"
 
 #include <QHBoxLayout>
 #include <QLabel>
@@ -12,12 +13,8 @@
 #include <QPainter>
 #include <QPushButton>
 #include <QStackedWidget>
-#include <QThread>
-#include <QThreadPool>
 #include <QToolButton>
 #include <QVBoxLayout>
-
-#include <numeric>
 
 namespace {
 
@@ -63,26 +60,14 @@ bool isPress(const QEvent &event)
     return event.type() == QEvent::MouseButtonPress || event.type() == QEvent::MouseButtonDblClick;
 }
 
-// Letting go of a million entries takes a while: a thread of its own does it while this one goes
-// on, at the lowest priority, so that it never slows down a search that the user is waiting for.
-void releaseElsewhere(QList<ArchivedTab> entries)
-{
-    static QThreadPool &releaser = []() -> QThreadPool & {
-        static QThreadPool pool;
-        pool.setMaxThreadCount(1);
-        pool.setThreadPriority(QThread::IdlePriority);
-        return pool;
-    }();
-    releaser.start([entries = std::move(entries)]() mutable { entries = {}; });
-}
-
 } // namespace
 
-void ArchiveListModel::setTabs(QList<ArchivedTab> tabs)
+void ArchiveListModel::setTabs(ArchivedTabs tabs)
 {
     beginResetModel();
-    releaseElsewhere(std::exchange(m_tabs, std::move(tabs)));
+    m_tabs = std::move(tabs);
     m_search.forget();
+    m_matches = {};
     filter();
     endResetModel();
 }
@@ -97,30 +82,29 @@ void ArchiveListModel::setQuery(const QString &query)
 
 void ArchiveListModel::filter()
 {
-    if (!m_lowerQuery.isEmpty()) {
+    if (m_lowerQuery.isEmpty())
+        m_matches = {};
+    else
         m_search.find(m_tabs, m_lowerQuery, m_matches);
-        return;
-    }
-    // Keeps its capacity from one keystroke to the next.
-    m_matches.resize(m_tabs.size());
-    std::iota(m_matches.begin(), m_matches.end(), 0);
 }
 
 int ArchiveListModel::rowCount(const QModelIndex &parent) const
 {
-    return parent.isValid() ? 0 : int(m_matches.size());
+    if (parent.isValid())
+        return 0;
+    return int(m_lowerQuery.isEmpty() ? m_tabs.size() : qsizetype(m_matches.size()));
 }
 
 QVariant ArchiveListModel::data(const QModelIndex &index, int role) const
 {
     if (!checkIndex(index, CheckIndexOption::IndexIsValid))
         return {};
-    const ArchivedTab &tab = m_tabs.at(m_matches[index.row()]);
+    const qsizetype entry = m_lowerQuery.isEmpty() ? index.row() : m_matches[index.row()];
     switch (role) {
     case Qt::DisplayRole:
-        return tab.title;
+        return ArchivedTabs::text(m_tabs.title(entry));
     case UrlRole:
-        return tab.url;
+        return ArchivedTabs::text(m_tabs.url(entry));
     default:
         return {};
     }
@@ -211,8 +195,8 @@ QSize ArchiveRowDelegate::reopenButtonSize() const
 
 ArchiveBrowserView::ArchiveBrowserView(DrowsewickModel &model, QWidget *parent) : QWidget(parent), m_model(model)
 {
+    m_entries = new ArchiveListModel(this);
     m_content = new QStackedWidget;
-    m_content->addWidget(makeList());
     m_content->addWidget(makeEmptyState());
 
     auto *layout = new QVBoxLayout(this);
@@ -265,7 +249,6 @@ QWidget *ArchiveBrowserView::makeList()
 {
     m_list = new QListView;
     m_list->setObjectName(QStringLiteral("archiveList"));
-    m_entries = new ArchiveListModel(m_list);
     m_list->setModel(m_entries);
     auto *rows = new ArchiveRowDelegate(m_list);
     m_list->setItemDelegate(rows);
@@ -325,8 +308,22 @@ QWidget *ArchiveBrowserView::makeFooter()
 
 void ArchiveBrowserView::reload()
 {
-    m_entries->setTabs(Archive::all(m_model.settings().archiveFolder()));
+    if (!m_list)
+        m_content->addWidget(makeList());
+    // The entries shown go first: never two archives in memory at once.
+    m_entries->setTabs({});
+    m_entries->setTabs(Archive::read(m_model.settings().archiveFolder()));
     showEntries();
+}
+
+void ArchiveBrowserView::hideEvent(QHideEvent *event)
+{
+    // Neither entries nor a list: a list view keeps as much memory as the longest list it laid out.
+    m_entries->setTabs({});
+    delete m_list;
+    m_list = nullptr;
+    FreedMemory::giveBack();
+    QWidget::hideEvent(event);
 }
 
 void ArchiveBrowserView::search(const QString &query)

@@ -19,7 +19,8 @@ class QListView;
 class QStackedWidget;
 class QToolButton;
 
-// Every archived tab that was loaded, and the ones the search keeps, in archive order.
+// Every archived tab that was loaded, and the ones the search keeps, in archive order. A row's
+// texts are made when it is asked for, which is when it is painted.
 class ArchiveListModel : public QAbstractListModel
 {
     Q_OBJECT
@@ -29,7 +30,8 @@ public:
 
     using QAbstractListModel::QAbstractListModel;
 
-    void setTabs(QList<ArchivedTab> tabs);
+    // Takes these entries in place of the ones it had; none lets go of them all.
+    void setTabs(ArchivedTabs tabs);
     // Keeps the entries whose title, or else address, holds the query, case folded. Spaces count.
     void setQuery(const QString &query);
     qsizetype totalCount() const { return m_tabs.size(); }
@@ -40,9 +42,10 @@ public:
 private:
     void filter();
 
-    QList<ArchivedTab> m_tabs;
+    ArchivedTabs m_tabs;
     ArchiveSearch m_search;
     QString m_lowerQuery;
+    // The entries the search kept; unused while there is no query and every entry is a row.
     std::vector<int> m_matches;
 };
 
@@ -85,8 +88,13 @@ public:
     // Reads every archive file again. The search text stays.
     void reload();
 
+protected:
+    // A hidden window holds no entries: the next show reads the archive again anyway.
+    void hideEvent(QHideEvent *event) override;
+
 private:
     QWidget *makeSearchBar();
+    // The list of a shown window; made by reload().
     QWidget *makeList();
     QWidget *makeEmptyState();
     QWidget *makeFooter();

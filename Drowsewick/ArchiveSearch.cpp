@@ -1,174 +1,188 @@
 #include "ArchiveSearch.h"
 
+#include <QString>
+#include <QStringEncoder>
+#include <QVarLengthArray>
+#include <QtEndian>
 #include <QThread>
 #include <QtConcurrent>
 
+#include <algorithm>
 #include <array>
+#include <bit>
 #include <cstring>
-#include <utility>
 
 namespace {
 
-// Eight characters in one wide register.
-using Lanes = char16_t __attribute__((vector_size(16)));
-
-Lanes eightTimes(char16_t c)
+// The letters A-Z as a-z; any other byte of UTF-8 text unchanged.
+char folded(char c)
 {
-    return Lanes{} + c;
+    return unsigned(c - 'A') < 26 ? char(c + ('a' - 'A')) : c;
 }
 
-// The first place from `from` on where the test holds for a character of the text, or -1. The
-// test is asked about eight characters at once first, one comparison of a wide register, and
-// then about those eight one by one where it held for one of them.
-template <typename Test>
-qsizetype firstWhere(QStringView text, qsizetype from, const Test &test)
+// The character that begins at `at` in UTF-8 text, and where the next one begins. The archive
+// reader keeps only lines that are valid UTF-8, so the lead byte tells the length.
+struct Decoded
 {
-    constexpr qsizetype lanes = sizeof(Lanes) / sizeof(char16_t);
-    const char16_t *characters = text.utf16();
-    qsizetype at = from;
-    for (; at + lanes <= text.size(); at += lanes) {
-        Lanes chunk;
-        std::memcpy(&chunk, characters + at, sizeof chunk);
-        const auto held = test(chunk);
-        quint64 halves[2];
-        static_assert(sizeof held == sizeof halves);
-        std::memcpy(halves, &held, sizeof halves);
-        if ((halves[0] | halves[1]) != 0)
-            break;
-    }
-    for (; at < text.size(); ++at) {
-        if (test(characters[at]))
-            return at;
-    }
-    return -1;
+    char32_t character;
+    const char *next;
+};
+
+Decoded decodeAt(const char *at)
+{
+    const auto byte = [at](int i) { return char32_t(uchar(at[i])); };
+    if (byte(0) < 0x80)
+        return {byte(0), at + 1};
+    if (byte(0) < 0xE0)
+        return {(byte(0) & 0x1F) << 6 | (byte(1) & 0x3F), at + 2};
+    if (byte(0) < 0xF0)
+        return {(byte(0) & 0x0F) << 12 | (byte(1) & 0x3F) << 6 | (byte(2) & 0x3F), at + 3};
+    return {(byte(0) & 0x07) << 18 | (byte(1) & 0x3F) << 12 | (byte(2) & 0x3F) << 6 | (byte(3) & 0x3F), at + 4};
 }
 
-struct IsBeyondAscii
+// Where the next byte beyond ASCII is, from `at` on; end if there is none.
+// Eight bytes tested at once, as one number: the keystroke rows of scripts/bench.
+const char *nextBeyondAscii(const char *at, const char *end)
 {
-    bool operator()(char16_t c) const { return c >= 0x80; }
-    auto operator()(Lanes c) const { return c >= eightTimes(0x80); }
-};
-
-// A character, or its capital for a letter a-z: a letter and its capital differ only in the
-// capital bit, which is set in both before they are compared.
-struct IsFolded
-{
-    static constexpr char16_t capitalBit = 0x20;
-
-    char16_t wanted;
-    char16_t bit;
-
-    explicit IsFolded(char16_t lower)
-        : wanted(lower), bit(char16_t(lower - u'a') < 26 ? capitalBit : char16_t(0))
-    {
+    for (; end - at >= 8; at += 8) {
+        if (const quint64 beyond = qFromLittleEndian<quint64>(at) & 0x8080808080808080)
+            return at + std::countr_zero(beyond) / 8;
     }
+    while (at < end && uchar(*at) < 0x80)
+        ++at;
+    return at;
+}
 
-    bool operator()(char16_t c) const { return char16_t(c | bit) == wanted; }
-    auto operator()(Lanes c) const { return (c | eightTimes(bit)) == eightTimes(wanted); }
-};
+// Room for a text in lower case; most fit without asking for memory.
+using LowerText = QVarLengthArray<char, 1024>;
 
-// Lower case as QString::toLower makes it, from a table that QString::toLower filled one
-// character at a time, which is many times faster. A text that lower case changes only in the
-// letters A-Z needs no lower-case copy at all: the search reads those letters as a-z and finds
-// exactly what it would find in the copy.
-class LowerCaseTable
+// Lower case as QString::toLower makes it, from a table that QString::toLower filled once for
+// every character of the basic plane: many times faster than asking it for every text.
+class LowerCase
 {
 public:
-    LowerCaseTable()
+    LowerCase()
     {
-        for (char32_t c = 0; c <= 0xffff; ++c) {
+        for (char32_t c = 0; c < 0x10000; ++c) {
             const QString lower = QString(QChar(c)).toLower();
-            m_lower[c] = QChar::isSurrogate(c) || lower.size() != 1 ? complex : lower.front().unicode();
-            m_changesBeyondAscii[c] = c >= 0x80 && m_lower[c] != c;
+            m_lower[c] = lower.size() == 1 ? lower.front().unicode() : several;
         }
     }
 
-    // The copy the search reads, or a null string where the text itself will do.
-    QString searchText(const QString &text) const
+    static const LowerCase &instance()
     {
-        return changesBeyondAscii(text) ? lowered(text) : QString();
+        static const LowerCase lowerCase;
+        return lowerCase;
+    }
+
+    bool changesBeyondAscii(QByteArrayView text) const
+    {
+        for (const char *at = nextBeyondAscii(text.begin(), text.end()); at < text.end();) {
+            const Decoded decoded = decodeAt(at);
+            if (lower(decoded.character) != decoded.character)
+                return true;
+            at = nextBeyondAscii(decoded.next, text.end());
+        }
+        return false;
+    }
+
+    // The text with its characters beyond ASCII in lower case, in UTF-8, written into `room`.
+    // The letters A-Z the search folds as it reads.
+    QByteArrayView lowered(QByteArrayView text, LowerText &room) const
+    {
+        // No character of the basic plane lowers into more than twice its bytes.
+        room.resize(2 * text.size());
+        char *out = room.data();
+        QStringEncoder encoder(QStringEncoder::Utf8, QStringEncoder::Flag::Stateless);
+        const char *unchanged = text.begin();
+        for (const char *at = nextBeyondAscii(text.begin(), text.end()); at < text.end();) {
+            const Decoded decoded = decodeAt(at);
+            const char32_t lowerCharacter = lower(decoded.character);
+            if (lowerCharacter != decoded.character) {
+                // What the table does not hold, QString::toLower does, for the whole text.
+                if (lowerCharacter == several || lowerCharacter >= 0x10000)
+                    return keep(ArchivedTabs::text(text).toLower().toUtf8(), room);
+                const char16_t character = char16_t(lowerCharacter);
+                out = encoder.appendToBuffer(std::copy(unchanged, at, out), QStringView(&character, 1));
+                unchanged = decoded.next;
+            }
+            at = nextBeyondAscii(decoded.next, text.end());
+        }
+        return {room.constData(), std::copy(unchanged, text.end(), out) - room.constData()};
     }
 
 private:
-    bool changesBeyondAscii(QStringView text) const
+    // Beyond the basic plane no character lowers into several.
+    char32_t lower(char32_t c) const { return c < 0x10000 ? m_lower[c] : QChar::toLower(c); }
+
+    static QByteArrayView keep(const QByteArray &text, LowerText &room)
     {
-        const qsizetype first = firstWhere(text, 0, IsBeyondAscii());
-        return first >= 0 && std::any_of(text.begin() + first, text.end(), [this](QChar c) {
-                   return m_changesBeyondAscii[c.unicode()];
-               });
+        room.resize(text.size());
+        std::copy(text.begin(), text.end(), room.begin());
+        return {room.constData(), room.size()};
     }
 
-    QString lowered(const QString &text) const
-    {
-        QString lower(text.size(), Qt::Uninitialized);
-        char16_t *out = reinterpret_cast<char16_t *>(lower.data());
-        for (QChar c : text) {
-            if (m_lower[c.unicode()] == complex)
-                return text.toLower();
-            *out++ = m_lower[c.unicode()];
-        }
-        return lower;
-    }
-
-    // For a character that lower-cases to more than one, and for every surrogate (a character
-    // beyond the basic plane may have a lower case): a surrogate, never a character's lower case.
-    static constexpr char16_t complex = 0xd800;
-    std::array<char16_t, 0x10000> m_lower;
-    std::array<bool, 0x10000> m_changesBeyondAscii;
+    // For a character that lower-cases into more than one: no character at all.
+    static constexpr char32_t several = 0x110000;
+    std::array<char32_t, 0x10000> m_lower;
 };
 
-ArchiveSearch::Copy copyFor(const ArchivedTab &tab)
+// Which of an entry's texts lower case changes beyond the letters A-Z: those the search reads in
+// lower case.
+enum Lowered : quint8 { titleLowered = 1, urlLowered = 2 };
+
+quint8 loweredTexts(const ArchivedTabs &tabs, qsizetype row)
 {
-    static const LowerCaseTable lowerCase;
-    return {lowerCase.searchText(tab.title), lowerCase.searchText(tab.url)};
+    const LowerCase &lowerCase = LowerCase::instance();
+    return (lowerCase.changesBeyondAscii(tabs.title(row)) ? titleLowered : 0)
+        | (lowerCase.changesBeyondAscii(tabs.url(row)) ? urlLowered : 0);
 }
 
-bool isNeeded(const ArchiveSearch::Copy &copy)
+// Where the text next holds the byte, or its capital for a letter a-z; end where it does not.
+// Each is looked for with the C library's quickest search, the capital only before the other.
+const char *findFolded(const char *from, const char *end, char lower)
 {
-    return !copy.title.isNull() || !copy.url.isNull();
+    const char *small = static_cast<const char *>(std::memchr(from, lower, size_t(end - from)));
+    const char *limit = small ? small : end;
+    if (unsigned(lower - 'a') >= 26)
+        return limit;
+    const char *capital = static_cast<const char *>(std::memchr(from, lower - ('a' - 'A'), size_t(limit - from)));
+    return capital ? capital : limit;
 }
 
-char16_t folded(char16_t c)
+// Whether the text holds the lower-case query, reading the letters A-Z of the text as a-z. In
+// UTF-8 no character's bytes stand inside another's, so matching bytes are matching characters.
+bool containsFolded(QByteArrayView text, QByteArrayView query)
 {
-    return char16_t(c - u'A') < 26 ? char16_t(c + (u'a' - u'A')) : c;
-}
-
-// Where the text next holds the character, or its capital for a letter a-z; -1 where it does not.
-qsizetype indexOfFolded(QStringView text, qsizetype from, QChar lower)
-{
-    return firstWhere(text, from, IsFolded(lower.unicode()));
-}
-
-// Whether the text holds the lower-case query, reading the letters A-Z of the text as a-z.
-bool containsFolded(QStringView text, QStringView query)
-{
-    const qsizetype last = text.size() - query.size();
-    for (qsizetype at = indexOfFolded(text, 0, query.front()); at >= 0 && at <= last;
-         at = indexOfFolded(text, at + 1, query.front())) {
-        if (std::equal(query.begin() + 1, query.end(), text.begin() + at + 1,
-                       [](QChar q, QChar c) { return q.unicode() == folded(c.unicode()); }))
+    if (query.size() > text.size())
+        return false;
+    const char *last = text.end() - query.size();
+    for (const char *at = findFolded(text.begin(), text.end(), query.front()); at <= last;
+         at = findFolded(at + 1, text.end(), query.front())) {
+        if (std::equal(query.begin() + 1, query.end(), at + 1, [](char q, char c) { return q == folded(c); }))
             return true;
     }
     return false;
 }
 
-// Whether the entry's title, or else its address, holds the query; copy, where there is one,
-// stands in for the texts it holds.
-bool holds(const ArchivedTab &tab, const ArchiveSearch::Copy *copy, QStringView query)
+bool holdsIn(QByteArrayView text, bool inLowerCase, QByteArrayView query)
 {
-    const bool copied = copy != nullptr;
-    return containsFolded(copied && !copy->title.isNull() ? copy->title : tab.title, query)
-        || containsFolded(copied && !copy->url.isNull() ? copy->url : tab.url, query);
+    LowerText room;
+    return containsFolded(inLowerCase ? LowerCase::instance().lowered(text, room) : text, query);
 }
 
-// A part of the entries that one thread works through: how many of them matched, and the copies
-// it made, each with its entry.
+// Whether the entry's title, or else its address, holds the query.
+bool holds(const ArchivedTabs &tabs, qsizetype row, quint8 lowered, QByteArrayView query)
+{
+    return holdsIn(tabs.title(row), lowered & titleLowered, query) || holdsIn(tabs.url(row), lowered & urlLowered, query);
+}
+
+// A part of the entries that one thread works through, and how many of them matched.
 struct Slice
 {
     qsizetype begin;
     qsizetype end;
     qsizetype found = 0;
-    std::vector<std::pair<qsizetype, ArchiveSearch::Copy>> copies;
 };
 
 // Enough slices to keep every core busy when some take longer than others.
@@ -178,54 +192,24 @@ QList<Slice> slices(qsizetype count)
     const qsizetype size = std::max<qsizetype>(1, (count + parts - 1) / parts);
     QList<Slice> result;
     for (qsizetype begin = 0; begin < count; begin += size)
-        result.append({begin, std::min(count, begin + size), 0, {}});
+        result.append({begin, std::min(count, begin + size), 0});
     return result;
 }
 
 // Writes the slice's rows that hold the query from rows on; they fit, as a slice has no more
 // rows than that. The count is kept apart from the slice until the end: the slices lie side by
-// side, and cores writing next to each other slow each other down.
-void findWithCopies(const QList<ArchivedTab> &tabs, const std::vector<qint32> &copyOf,
-                    const std::vector<ArchiveSearch::Copy> &copies, QStringView query, Slice &slice, int *rows)
+// side, and cores writing next to each other slow each other down. Where the entries' lowered
+// texts are not known yet, they are found on the way.
+void find(const ArchivedTabs &tabs, quint8 *lowered, bool known, QByteArrayView query, Slice &slice, int *rows)
 {
     qsizetype found = 0;
     for (qsizetype row = slice.begin; row < slice.end; ++row) {
-        const qint32 copy = copyOf[row];
-        if (holds(tabs.at(row), copy < 0 ? nullptr : &copies[copy], query))
+        if (!known)
+            lowered[row] = loweredTexts(tabs, row);
+        if (holds(tabs, row, lowered[row], query))
             rows[found++] = int(row);
     }
     slice.found = found;
-}
-
-// The same, making on the way the copies that the slice's entries need; copyOf gets -1 for the
-// entries that need none.
-void findMakingCopies(const QList<ArchivedTab> &tabs, std::vector<qint32> &copyOf, QStringView query, Slice &slice,
-                      int *rows)
-{
-    qsizetype found = 0;
-    std::vector<std::pair<qsizetype, ArchiveSearch::Copy>> copies;
-    for (qsizetype row = slice.begin; row < slice.end; ++row) {
-        ArchiveSearch::Copy copy = copyFor(tabs.at(row));
-        if (holds(tabs.at(row), &copy, query))
-            rows[found++] = int(row);
-        copyOf[row] = -1;
-        if (isNeeded(copy))
-            copies.emplace_back(row, std::move(copy));
-    }
-    slice.found = found;
-    slice.copies = std::move(copies);
-}
-
-// Moves the copies that the slices made into one list, noting for each entry where its copy went.
-void keepCopies(QList<Slice> &parts, std::vector<qint32> &copyOf, std::vector<ArchiveSearch::Copy> &copies)
-{
-    copies.clear();
-    for (Slice &slice : parts) {
-        for (auto &[row, copy] : slice.copies) {
-            copyOf[row] = qint32(copies.size());
-            copies.push_back(std::move(copy));
-        }
-    }
 }
 
 // Moves the rows found by every slice up against those of the slice before it, keeping their order.
@@ -243,24 +227,18 @@ void joinRows(std::vector<int> &rows, const QList<Slice> &parts)
 
 void ArchiveSearch::forget()
 {
-    m_copyOf.clear();
-    m_copies.clear();
+    m_lowered = {};
 }
 
-void ArchiveSearch::find(const QList<ArchivedTab> &tabs, QStringView lowerQuery, std::vector<int> &rows)
+void ArchiveSearch::find(const ArchivedTabs &tabs, QStringView lowerQuery, std::vector<int> &rows)
 {
+    const QByteArray query = lowerQuery.toUtf8();
+    const bool known = m_lowered.size() == size_t(tabs.size());
+    m_lowered.resize(tabs.size());
     rows.resize(tabs.size());
     QList<Slice> parts = slices(tabs.size());
-    if (m_copyOf.size() == size_t(tabs.size())) {
-        QtConcurrent::blockingMap(parts, [&](Slice &slice) {
-            findWithCopies(tabs, m_copyOf, m_copies, lowerQuery, slice, rows.data() + slice.begin);
-        });
-    } else {
-        m_copyOf.resize(tabs.size());
-        QtConcurrent::blockingMap(parts, [&](Slice &slice) {
-            findMakingCopies(tabs, m_copyOf, lowerQuery, slice, rows.data() + slice.begin);
-        });
-        keepCopies(parts, m_copyOf, m_copies);
-    }
+    QtConcurrent::blockingMap(parts, [&](Slice &slice) {
+        ::find(tabs, m_lowered.data(), known, query, slice, rows.data() + slice.begin);
+    });
     joinRows(rows, parts);
 }

@@ -7,19 +7,15 @@
 #include <QFileInfo>
 #include <QLocale>
 #include <QStringDecoder>
-#include <QThread>
+#include <QtConcurrent>
 
 #include <algorithm>
-#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
-#include <thread>
 #include <unistd.h>
-#include <variant>
-#include <vector>
 
 namespace Archive {
 
@@ -108,15 +104,14 @@ int createExclusive(const QString &path)
 
 // The offset of the ")" that ends an address, counting parentheses: the first one that closes no
 // "(" opened after the "](", else the first one at all, else -1.
-qsizetype balancedAddressEnd(QStringView rest)
+qsizetype balancedAddressEnd(QByteArrayView rest)
 {
     qsizetype firstClose = -1;
     int depth = 0;
     for (qsizetype i = 0; i < rest.size(); ++i) {
-        const QChar c = rest[i];
-        if (c == u'(') {
+        if (rest[i] == '(') {
             ++depth;
-        } else if (c == u')') {
+        } else if (rest[i] == ')') {
             if (depth == 0)
                 return i;
             if (firstClose < 0)
@@ -127,28 +122,19 @@ qsizetype balancedAddressEnd(QStringView rest)
     return firstClose;
 }
 
-qsizetype addressEnd(QStringView rest)
+qsizetype addressEnd(QByteArrayView rest)
 {
     // Most addresses hold no "(" before their first ")", which then ends them; only the others
-    // need counting. Both searches are the library's vectorised ones.
-    const qsizetype firstClose = rest.indexOf(u')');
-    if (firstClose < 0 || !rest.left(firstClose).contains(u'('))
+    // need counting.
+    const qsizetype firstClose = rest.indexOf(')');
+    if (firstClose < 0 || !rest.first(firstClose).contains('('))
         return firstClose;
     return balancedAddressEnd(rest);
 }
 
-// Where the title ends: the first "](" after the leading "- [".
-qsizetype titleEnd(QStringView line)
-{
-    for (qsizetype bracket = line.indexOf(u']', 3); bracket >= 0; bracket = line.indexOf(u']', bracket + 1)) {
-        if (bracket + 1 < line.size() && line[bracket + 1] == u'(')
-            return bracket;
-    }
-    return -1;
-}
-
 // Where an entry's title and address end in its line; the title starts after "- [", the address
-// after the "](" that ends the title.
+// after the first "](", which ends the title. The text is UTF-8, whose bytes below 0x80 are
+// always the ASCII characters themselves: the brackets are found among the bytes.
 struct EntryBounds
 {
     qsizetype titleEnd;
@@ -157,9 +143,20 @@ struct EntryBounds
     qsizetype urlBegin() const { return titleEnd + 2; }
 };
 
-std::optional<EntryBounds> entryBounds(QStringView line)
+// Where the title ends: the first "](" after the leading "- [". A "]" is rare, and looking for one
+// byte is the C library's quickest search.
+qsizetype titleEnd(QByteArrayView line)
 {
-    if (!line.startsWith(u"- ["))
+    for (qsizetype bracket = line.indexOf(']', 3); bracket >= 0; bracket = line.indexOf(']', bracket + 1)) {
+        if (bracket + 1 < line.size() && line[bracket + 1] == '(')
+            return bracket;
+    }
+    return -1;
+}
+
+std::optional<EntryBounds> entryBounds(QByteArrayView line)
+{
+    if (!line.startsWith("- ["))
         return std::nullopt;
     const qsizetype open = titleEnd(line);
     if (open < 0)
@@ -168,6 +165,15 @@ std::optional<EntryBounds> entryBounds(QStringView line)
     if (end < 0)
         return std::nullopt;
     return EntryBounds{open, open + 2 + end};
+}
+
+std::optional<ArchivedTab> readUtf8Line(QByteArrayView line)
+{
+    const std::optional<EntryBounds> bounds = entryBounds(line);
+    if (!bounds)
+        return std::nullopt;
+    return ArchivedTab{ArchivedTabs::text(line.sliced(3, bounds->titleEnd - 3)),
+                       ArchivedTabs::text(line.sliced(bounds->urlBegin(), bounds->urlEnd - bounds->urlBegin()))};
 }
 
 QStringList archiveFileNames(const QString &folder)
@@ -180,9 +186,7 @@ QStringList archiveFileNames(const QString &folder)
     return names;
 }
 
-// A block of many megabytes is fresh memory that the system hands out one 4 KB page fault at a
-// time, and on a virtual machine a page fault is dear: asked for, Linux backs it with 2 MB pages
-// instead. Only a hint; where there is no such hint, nothing changes.
+// Fresh memory in 2 MB pages rather than 4 KB page faults: the reload row of scripts/bench.
 void preferLargePages(const void *data, qsizetype bytes)
 {
 #ifdef MADV_HUGEPAGE
@@ -199,253 +203,118 @@ void preferLargePages(const void *data, qsizetype bytes)
 #endif
 }
 
-qsizetype workerCount(qsizetype jobs)
+// One file of the archive: its room in the text block, as large as the file was when the folder
+// was listed, what was read into it, and its stretch of the entries.
+struct ArchiveFile
 {
-    return std::clamp<qsizetype>(QThread::idealThreadCount(), 1, std::max<qsizetype>(jobs, 1));
-}
-
-// Calls work(state, i) for every i below count, on every core of the machine, each core taking
-// the next i as it becomes free and keeping a state of its own; returns when all are done.
-template <typename MakeState, typename Work>
-void forEachInParallel(qsizetype count, const MakeState &makeState, const Work &work)
-{
-    std::atomic<qsizetype> next = 0;
-    const auto worker = [&] {
-        auto state = makeState();
-        for (qsizetype i = next++; i < count; i = next++)
-            work(state, i);
-    };
-    std::vector<std::jthread> helpers;
-    for (qsizetype n = 1; n < workerCount(count); ++n)
-        helpers.emplace_back(worker);
-    worker();
-}
-
-template <typename Work>
-void forEachInParallel(qsizetype count, const Work &work)
-{
-    forEachInParallel(count, [] { return std::monostate(); }, [&work](std::monostate, qsizetype i) { work(i); });
-}
-
-// Text decoded from many files into few large blocks, filled from the front. Titles and
-// addresses become parts of a block that share its memory, so reading an archive makes a
-// handful of allocations instead of two for every entry. A block lives as long as any part of
-// it; changing a part copies it first, as with any shared QString.
-class TextBlocks
-{
-public:
-    explicit TextBlocks(qsizetype blockSize) : m_blockSize(blockSize) {}
-
-    // Room for size characters after the text kept so far, in a new block when this one is full.
-    QChar *room(qsizetype size)
-    {
-        if (m_block.size() - m_used < size)
-            startBlock(std::max(size, m_blockSize));
-        return m_characters + m_used;
-    }
-
-    // Keeps the first size characters written into the room.
-    void keep(qsizetype size) { m_used += size; }
-
-    const QString &block() const { return m_block; }
-
-private:
-    void startBlock(qsizetype size)
-    {
-        m_block = QString(size, Qt::Uninitialized);
-        // Taken while the block is not shared: data() of a shared string would copy it.
-        m_characters = m_block.data();
-        preferLargePages(m_characters, size * qsizetype(sizeof(QChar)));
-        m_used = 0;
-    }
-
-    qsizetype m_blockSize;
-    QString m_block;
-    QChar *m_characters = nullptr;
-    qsizetype m_used = 0;
-};
-
-// One file's text, decoded into a block that its entries will share, and the most entries it
-// can hold: one per line.
-struct DecodedFile
-{
-    QString block;
-    QChar *text = nullptr;
-    qsizetype size = 0;
+    QString path;
+    char *room = nullptr;
+    qsizetype roomSize = 0;
+    QByteArrayView text;
     qsizetype lines = 0;
+    qsizetype firstEntry = 0;
+    qsizetype entries = 0;
 };
 
-// Reads and decodes one file after another, keeping its byte buffer from file to file.
-class FileDecoder
+// memchr is the C library's quickest search, and lines are long: far quicker than counting bytes.
+qsizetype lineCount(QByteArrayView text)
 {
-public:
-    explicit FileDecoder(qsizetype blockSize) : m_blocks(blockSize) {}
-
-    // Nothing when the file cannot be read. A line that is not UTF-8 (a character torn by a
-    // crash, a line typed in another encoding) is read as an empty line: it costs only itself.
-    DecodedFile decode(const QString &path)
-    {
-        if (!readBytes(path))
-            return {};
-        QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
-        QChar *text = m_blocks.room(decoder.requiredSpace(m_bytes.size()));
-        const QChar *end = QByteArrayView(m_bytes).isValidUtf8() ? decoder.appendToBuffer(text, m_bytes)
-                                                                 : decodeValidLines(decoder, text);
-        m_blocks.keep(end - text);
-        return {m_blocks.block(), text, end - text, lineCount()};
-    }
-
-    // Enough for every worker's share of the files, as far as their sizes tell now.
-    static qsizetype blockSize(const QDir &dir, const QStringList &names)
-    {
-        const QStringDecoder decoder(QStringDecoder::Utf8);
-        qsizetype total = 0;
-        for (const QString &name : names)
-            total += decoder.requiredSpace(QFileInfo(dir, name).size());
-        return total / workerCount(names.size()) + total / 8;
-    }
-
-private:
-    // memchr is vectorised in the C library, and lines are long: far quicker than counting bytes.
-    qsizetype lineCount() const
-    {
-        qsizetype lines = 1;
-        const char *end = m_bytes.cend();
-        for (const char *at = m_bytes.cbegin(); (at = static_cast<const char *>(std::memchr(at, '\n', end - at))); ++at)
-            ++lines;
-        return lines;
-    }
-
-    QChar *decodeValidLines(QStringDecoder &decoder, QChar *out) const
-    {
-        for (QByteArrayView rest(m_bytes);;) {
-            const qsizetype newline = rest.indexOf('\n');
-            const QByteArrayView line = newline < 0 ? rest : rest.first(newline);
-            if (line.isValidUtf8())
-                out = decoder.appendToBuffer(out, line);
-            if (newline < 0)
-                return out;
-            *out++ = u'\n';
-            rest = rest.sliced(newline + 1);
-        }
-    }
-
-    // Only a regular file is read, and only one small enough to be an archive file: a pipe would
-    // block, and a link to a device could be endless. Opening does not wait for a pipe's writer.
-    bool readBytes(const QString &path)
-    {
-        const DurableFile::Descriptor file(::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
-        struct stat info {};
-        if (file.get() < 0 || ::fstat(file.get(), &info) != 0 || !S_ISREG(info.st_mode) || info.st_size > maxFileBytes)
-            return false;
-        // What the file holds now; lines a sweep appends meanwhile are read by the next reload.
-        m_bytes.resize(std::max(m_bytes.size(), qsizetype(info.st_size)));
-        qsizetype used = 0;
-        while (used < info.st_size) {
-            const ssize_t read = ::read(file.get(), m_bytes.data() + used, size_t(info.st_size - used));
-            if (read < 0 && errno == EINTR)
-                continue;
-            if (read < 0)
-                return false;
-            if (read == 0)
-                break;
-            used += read;
-        }
-        m_bytes.truncate(used);
-        return true;
-    }
-
-    QByteArray m_bytes;
-    TextBlocks m_blocks;
-};
-
-// A part of the file's block that does not count itself as one of the block's users yet: the
-// caller adds all the parts it made to the block's count at once. Counting them one by one is an
-// atomic addition per part to a count that every core making parts of that block shares, and
-// the cores then spend their time waiting for each other.
-QString uncountedPart(DecodedFile &file, QChar *begin, qsizetype size)
-{
-    return QString(QString::DataPointer(file.block.data_ptr().d_ptr(), reinterpret_cast<char16_t *>(begin), size));
+    qsizetype lines = 1;
+    for (const char *at = text.begin(); (at = static_cast<const char *>(std::memchr(at, '\n', size_t(text.end() - at)))); ++at)
+        ++lines;
+    return lines;
 }
 
-// Writes the file's entries, in order, from target on, and returns how many there are. A QString
-// ends with a null character: the "]" after a title and the ")" after an address become one, and
-// are never read again.
-qsizetype shareEntries(DecodedFile &file, ArchivedTab *target)
+// Only a regular file is read, and only one small enough to be an archive file: a pipe would
+// block and a link to a device could be endless. Opening does not wait for a pipe's writer.
+// Lines a sweep appends meanwhile are read by the next reload.
+void readText(ArchiveFile &file)
 {
-    const QStringView text(file.text, file.size);
-    qsizetype count = 0;
-    for (qsizetype begin = 0; begin <= text.size();) {
-        const qsizetype newline = text.indexOf(u'\n', begin);
-        const qsizetype end = newline < 0 ? text.size() : newline;
-        if (const std::optional<EntryBounds> bounds = entryBounds(text.sliced(begin, end - begin))) {
-            QChar *line = file.text + begin;
-            line[bounds->titleEnd] = QChar(0);
-            line[bounds->urlEnd] = QChar(0);
-            target[count++] = {uncountedPart(file, line + 3, bounds->titleEnd - 3),
-                               uncountedPart(file, line + bounds->urlBegin(), bounds->urlEnd - bounds->urlBegin())};
-        }
+    const DurableFile::Descriptor descriptor(::open(QFile::encodeName(file.path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+    struct stat info {};
+    if (descriptor.get() < 0 || ::fstat(descriptor.get(), &info) != 0 || !S_ISREG(info.st_mode) || info.st_size > maxFileBytes)
+        return;
+    const qsizetype size = std::min(file.roomSize, qsizetype(info.st_size));
+    qsizetype used = 0;
+    while (used < size) {
+        const ssize_t read = ::read(descriptor.get(), file.room + used, size_t(size - used));
+        if (read < 0 && errno == EINTR)
+            continue;
+        if (read < 0)
+            return;
+        if (read == 0)
+            break;
+        used += read;
+    }
+    file.text = QByteArrayView(file.room, used);
+    file.lines = lineCount(file.text);
+}
+
+// Writes the file's entries, in file order, from `entries` on; they fit, as a file has no more
+// entries than lines. A line that is not UTF-8 (a character torn by a crash, a line typed in
+// another encoding) costs only itself.
+void findEntries(ArchiveFile &file, ArchivedTabs::Entry *entries)
+{
+    const bool valid = file.text.isValidUtf8();
+    qsizetype found = 0;
+    for (qsizetype begin = 0; begin < file.text.size();) {
+        const qsizetype newline = file.text.indexOf('\n', begin);
+        const qsizetype end = newline < 0 ? file.text.size() : newline;
+        QByteArrayView line = file.text.sliced(begin, end - begin);
+        // A byte-order mark that an editor put before the line is not part of it.
+        if (line.startsWith("\xEF\xBB\xBF"))
+            line = line.sliced(3);
+        const std::optional<EntryBounds> bounds = entryBounds(line);
+        if (bounds && (valid || line.isValidUtf8()))
+            entries[found++] = {line.data() + 3, quint32(bounds->titleEnd - 3), quint32(bounds->urlEnd - bounds->urlBegin())};
         begin = end + 1;
     }
-    // The file's own reference keeps the block alive until the parts are counted.
-    if (count > 0)
-        file.block.data_ptr().d_ptr()->ref_.fetchAndAddRelaxed(int(2 * count));
-    return count;
+    file.entries = found;
 }
 
-std::vector<DecodedFile> decodeFiles(const QDir &dir, const QStringList &names)
+// Every file gets a room of its own in one block of text, made here, where it is also let go:
+// memory that the threads reading the files allocated could stay with them.
+QByteArray textBlock(std::vector<ArchiveFile> &files)
 {
-    std::vector<DecodedFile> files(names.size());
-    const qsizetype blockSize = FileDecoder::blockSize(dir, names);
-    forEachInParallel(names.size(), [blockSize] { return FileDecoder(blockSize); },
-                      [&](FileDecoder &decoder, qsizetype i) { files[i] = decoder.decode(dir.filePath(names[i])); });
-    return files;
-}
-
-// Where each file's stretch of the list starts when every line might be an entry; the last
-// number is the length of the whole list.
-std::vector<qsizetype> stretchStarts(const std::vector<DecodedFile> &files)
-{
-    std::vector<qsizetype> starts(files.size() + 1, 0);
-    for (size_t i = 0; i < files.size(); ++i)
-        starts[i + 1] = starts[i] + files[i].lines;
-    return starts;
-}
-
-QList<ArchivedTab> emptyEntries(qsizetype count)
-{
-    QList<ArchivedTab> entries;
-    entries.reserve(count);
-    preferLargePages(entries.constData(), count * qsizetype(sizeof(ArchivedTab)));
-    entries.resize(count);
-    return entries;
-}
-
-// Moves the filled part of every stretch up against the one before it, keeping their order.
-void closeGaps(QList<ArchivedTab> &entries, const std::vector<qsizetype> &starts, const std::vector<qsizetype> &filled)
-{
-    ArchivedTab *const first = entries.data();
-    ArchivedTab *kept = first;
-    for (size_t i = 0; i < filled.size(); ++i) {
-        ArchivedTab *const stretch = first + starts[i];
-        kept = kept == stretch ? kept + filled[i] : std::move(stretch, stretch + filled[i], kept);
+    qsizetype total = 0;
+    for (ArchiveFile &file : files) {
+        file.roomSize = std::min(QFileInfo(file.path).size(), maxFileBytes);
+        total += file.roomSize;
     }
-    entries.resize(kept - first);
+    QByteArray block(total, Qt::Uninitialized);
+    preferLargePages(block.constData(), total);
+    char *room = block.data();
+    for (ArchiveFile &file : files) {
+        file.room = room;
+        room += file.roomSize;
+    }
+    return block;
 }
 
-// Every file is decoded into blocks on one of the machine's cores. The list is then made in one
-// piece with a stretch for every file, long enough for all its lines, and the files fill their
-// stretches, again on all cores.
-QList<ArchivedTab> readFiles(const QDir &dir, const QStringList &names)
+// Every file is read on one of the machine's cores. The list is then made in one piece, with a
+// stretch for every file long enough for all its lines, and the files fill their stretches,
+// again on all cores; last, the stretches are moved up against each other.
+ArchivedTabs readFiles(const QDir &dir, const QStringList &names)
 {
-    std::vector<DecodedFile> files = decodeFiles(dir, names);
-    const std::vector<qsizetype> starts = stretchStarts(files);
-    QList<ArchivedTab> entries = emptyEntries(starts.back());
-    ArchivedTab *const first = entries.data();
-    std::vector<qsizetype> filled(files.size(), 0);
-    forEachInParallel(files.size(), [&](qsizetype i) { filled[i] = shareEntries(files[i], first + starts[i]); });
-    closeGaps(entries, starts, filled);
-    return entries;
+    std::vector<ArchiveFile> files(names.size());
+    for (qsizetype i = 0; i < names.size(); ++i)
+        files[i].path = dir.filePath(names[i]);
+    QByteArray block = textBlock(files);
+    QtConcurrent::blockingMap(files, readText);
+
+    qsizetype lines = 0;
+    for (ArchiveFile &file : files) {
+        file.firstEntry = lines;
+        lines += file.lines;
+    }
+    std::vector<ArchivedTabs::Entry> entries(lines);
+    QtConcurrent::blockingMap(files, [&entries](ArchiveFile &file) { findEntries(file, entries.data() + file.firstEntry); });
+
+    auto kept = entries.begin();
+    for (const ArchiveFile &file : files)
+        kept = std::copy(entries.begin() + file.firstEntry, entries.begin() + file.firstEntry + file.entries, kept);
+    entries.erase(kept, entries.end());
+    return ArchivedTabs(std::move(block), std::move(entries));
 }
 
 } // namespace
@@ -459,18 +328,14 @@ QString cleanTitle(const SafariTab &tab)
 bool canArchive(const SafariTab &tab)
 {
     // The line as it is stored and read: in UTF-8, and up to its first line feed.
-    const QString written = QString::fromUtf8(entryLine(tab, QStringLiteral(" · 00:00")).toUtf8());
-    const std::optional<ArchivedTab> entry = readLine(QStringView(written).first(written.indexOf(u'\n')));
+    const QByteArray written = entryLine(tab, QStringLiteral(" · 00:00")).toUtf8();
+    const std::optional<ArchivedTab> entry = readUtf8Line(QByteArrayView(written).first(written.indexOf('\n')));
     return entry && entry->url == tab.url() && entry->title == cleanTitle(tab);
 }
 
 std::optional<ArchivedTab> readLine(QStringView line)
 {
-    const std::optional<EntryBounds> bounds = entryBounds(line);
-    if (!bounds)
-        return std::nullopt;
-    return ArchivedTab{line.sliced(3, bounds->titleEnd - 3).toString(),
-                       line.sliced(bounds->urlBegin(), bounds->urlEnd - bounds->urlBegin()).toString()};
+    return readUtf8Line(line.toUtf8());
 }
 
 void append(const QList<SafariTab> &tabs, const QString &folder, const QDateTime &now)
@@ -512,9 +377,25 @@ QString saveSnapshot(const QList<SafariTab> &tabs, const QString &folder, const 
     }
 }
 
-QList<ArchivedTab> all(const QString &folder)
+ArchivedTabs read(const QString &folder)
 {
     return readFiles(QDir(folder), archiveFileNames(folder));
 }
 
+QList<ArchivedTab> all(const QString &folder)
+{
+    const ArchivedTabs tabs = read(folder);
+    QList<ArchivedTab> entries;
+    entries.reserve(tabs.size());
+    for (qsizetype i = 0; i < tabs.size(); ++i)
+        entries.append(tabs.at(i));
+    return entries;
+}
+
 } // namespace Archive
+
+QString ArchivedTabs::text(QByteArrayView utf8)
+{
+    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless | QStringDecoder::Flag::ConvertInitialBom);
+    return decoder.decode(utf8);
+}

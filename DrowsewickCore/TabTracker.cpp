@@ -186,13 +186,7 @@ QByteArray TabTracker::toJson() const
     QByteArray json;
     json.reserve(32 + m_lastActive.size() * 160);
     json += "{\"lastActive\":{";
-    // The keys lie scattered in memory and the map is walked in an order of its own: asking for
-    // the key some entries ahead keeps memory in step once the map outgrows the caches.
-    constexpr qsizetype lookAhead = 8;
-    auto ahead = std::next(m_lastActive.cbegin(), std::min(lookAhead, m_lastActive.size()));
     for (auto it = m_lastActive.cbegin(); it != m_lastActive.cend(); ++it) {
-        if (ahead != m_lastActive.cend())
-            __builtin_prefetch((ahead++).key().constData());
         if (it != m_lastActive.cbegin())
             json += ',';
         appendJsonString(json, it.key());

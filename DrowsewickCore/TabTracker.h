@@ -46,9 +46,7 @@ private:
     Previous previousOf(const SafariTab &tab, qsizetype at) const;
 
     QHash<QString, QDateTime> m_lastActive;
-    // The tabs last recorded, with the key and time of each, in their order: staleTabs and the
-    // next record read them here for the tabs still at their place instead of looking every tab
-    // up in the map, which with a hundred thousand tabs is a trip to memory for each.
+    // Each recorded tab, its key and its time, in the list's order: the tick row of scripts/bench.
     QList<SafariTab> m_recordedTabs;
     QList<QString> m_recordedKeys;
     QList<QDateTime> m_recordedTimes;

@@ -78,8 +78,8 @@ Bench::Row row(const QString &query, qsizetype entries, const Bench::Comparison 
             .figure = Bench::duration(keystroke.figure),
             .floor = Bench::duration(keystroke.floor) + QStringLiteral(" `grep -c -i -F`"),
             .ratio = Bench::ratio(keystroke.ratio()),
-            .target = QStringLiteral("≤ 2× the floor"),
-            .holds = keystroke.ratio() <= 2.0};
+            .target = QStringLiteral("≤ 1.5× the floor"),
+            .holds = keystroke.ratio() <= 1.5};
 }
 
 } // namespace

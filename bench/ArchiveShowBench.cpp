@@ -23,7 +23,7 @@ Bench::Row row(const QString &hotPath, const QString &data, const Bench::Compari
     return {.hotPath = hotPath,
             .data = data,
             .figure = Bench::duration(show.figure),
-            .floor = Bench::duration(show.floor) + QStringLiteral(" `Archive::all` alone"),
+            .floor = Bench::duration(show.floor) + QStringLiteral(" `Archive::read` alone"),
             .ratio = Bench::ratio(show.ratio()),
             .target = isTarget ? QStringLiteral("≤ 1.5× the floor") : QStringLiteral("— (for information)"),
             .holds = !isTarget || show.ratio() <= limit};
@@ -37,19 +37,19 @@ int main(int argc, char *argv[])
     const Bench::Arguments &arguments = bench.arguments;
     const QString &folder = bench.folder;
     DrowsewickModel &model = *bench.model;
-    const QString entries = Bench::count(Archive::all(folder).size()) + QStringLiteral(" entries, offscreen");
+    const QString entries = Bench::count(Archive::read(folder).size()) + QStringLiteral(" entries, offscreen");
 
     ArchiveBrowserController windows;
     Bench::Comparison first;
     first.figure = Bench::seconds([&] { showUntilPainted(windows, model); });
-    first.floor = Bench::fastest(arguments.smoke ? 1 : 3, [&] { return Archive::all(folder); });
-    const Bench::Comparison again = Bench::compare(
-        arguments.smoke ? 1 : 11,
-        [&] {
-            windows.window()->hide();
-            showUntilPainted(windows, model);
-        },
-        [&] { return Archive::all(folder); });
+    first.floor = Bench::fastest(arguments.smoke ? 1 : 3, [&] { return Archive::read(folder); });
+    // Hiding, which lets go of the entries, is not part of showing.
+    Bench::Comparison again;
+    for (int i = 0; i < (arguments.smoke ? 1 : 11); ++i) {
+        windows.window()->hide();
+        again.figure = std::min(again.figure, Bench::seconds([&] { showUntilPainted(windows, model); }));
+        again.floor = std::min(again.floor, Bench::seconds([&] { return Archive::read(folder); }));
+    }
 
     const Bench::Row shown = row(QStringLiteral("archive browser, `show` to first painted list"),
                                  entries + QStringLiteral(", window shown again"), again, true);

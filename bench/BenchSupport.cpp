@@ -55,6 +55,18 @@ void runCommand(const QString &program, const QStringList &arguments, const QStr
     process.readAllStandardOutput();
 }
 
+double statusMegabytes(qint64 pid, const QByteArray &field)
+{
+    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
+    if (!status.open(QIODevice::ReadOnly))
+        throw std::runtime_error("cannot read the process status");
+    for (const QByteArray &line : status.readAll().split('\n')) {
+        if (line.startsWith(field + ':'))
+            return line.mid(field.size() + 1).trimmed().split(' ').first().toDouble() / 1024.0;
+    }
+    throw std::runtime_error("no " + field.toStdString());
+}
+
 namespace {
 volatile qint64 kept = 0;
 } // namespace

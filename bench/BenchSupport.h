@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QElapsedTimer>
 #include <QString>
 #include <QStringList>
@@ -85,6 +86,9 @@ double fastest(int repetitions, Run &&run)
 // ("NAME=value") added; throws when it cannot run or fails. Exit status 1 counts as success, as
 // grep gives it when nothing matched.
 void runCommand(const QString &program, const QStringList &arguments, const QStringList &environment = {});
+
+// A memory figure of a process from /proc/PID/status ("VmRSS", "VmHWM", ...), in megabytes.
+double statusMegabytes(qint64 pid, const QByteArray &field);
 
 // Keeps a computation whose result nothing else reads from being optimised away.
 void keep(qint64 value);

@@ -60,18 +60,6 @@ double processorSeconds(qint64 pid)
     return double(fields[11].toLongLong() + fields[12].toLongLong()) / double(::sysconf(_SC_CLK_TCK));
 }
 
-double residentMegabytes(qint64 pid)
-{
-    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
-    if (!status.open(QIODevice::ReadOnly))
-        throw std::runtime_error("cannot read the process status");
-    for (const QByteArray &line : status.readAll().split('\n')) {
-        if (line.startsWith("VmRSS:"))
-            return line.mid(6).trimmed().split(' ').first().toDouble() / 1024.0;
-    }
-    throw std::runtime_error("no VmRSS");
-}
-
 struct Idle
 {
     double processorSecondsPerMinute;
@@ -93,7 +81,7 @@ Idle measureIdle(const QString &executable, const QString &home, int settleSecon
     QThread::sleep(settleSeconds);
     const double before = processorSeconds(app.processId());
     QThread::sleep(seconds);
-    const Idle idle{(processorSeconds(app.processId()) - before) * 60.0 / seconds, residentMegabytes(app.processId())};
+    const Idle idle{(processorSeconds(app.processId()) - before) * 60.0 / seconds, Bench::statusMegabytes(app.processId(), "VmRSS")};
     app.terminate();
     if (!app.waitForFinished(5000))
         app.kill();

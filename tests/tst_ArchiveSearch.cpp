@@ -2,7 +2,9 @@
 #include "TestEnvironment.h"
 
 #include <QCoreApplication>
+#include <QFile>
 #include <QRandomGenerator>
+#include <QTemporaryDir>
 
 namespace {
 
@@ -18,10 +20,23 @@ std::vector<int> expectedRows(const QList<ArchivedTab> &tabs, const QString &low
     return rows;
 }
 
+// The entries as the archive window holds them: written into an archive file and read back.
+ArchivedTabs stored(const QList<ArchivedTab> &tabs)
+{
+    const QTemporaryDir folder;
+    QFile file(folder.filePath(QStringLiteral("archive.md")));
+    if (!file.open(QIODevice::WriteOnly))
+        return {};
+    for (const ArchivedTab &tab : tabs)
+        file.write("- [" + tab.title.toUtf8() + "](" + tab.url.toUtf8() + ")\n");
+    file.close();
+    return Archive::read(folder.path());
+}
+
 std::vector<int> found(ArchiveSearch &search, const QList<ArchivedTab> &tabs, const QString &lowerQuery)
 {
     std::vector<int> rows;
-    search.find(tabs, lowerQuery, rows);
+    search.find(stored(tabs), lowerQuery, rows);
     return rows;
 }
 
