@@ -90,7 +90,7 @@ int main(int argc, char *argv[])
     const Bench::Arguments &arguments = bench.arguments;
     const QString lines = bench.home.path() + QStringLiteral("/all-lines.md");
     concatenate(BenchData::archiveFiles(bench.folder), lines);
-    SearchWindow window(*bench.model);
+    SearchWindow window(bench.model());
     const qsizetype entries = window.list->model()->rowCount();
 
     QList<bool> holds;

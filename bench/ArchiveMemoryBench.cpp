@@ -106,10 +106,10 @@ int main(int argc, char *argv[])
     const double archive = archiveMegabytes(bench.folder);
     const int count = arguments.smoke ? 2 : 20;
 
-    const Cycles quiet = showAndHide(windows, *bench.model, count);
+    const Cycles quiet = showAndHide(windows, bench.model(), count);
     const Cycles busy = [&] {
         const BusyCores load;
-        return showAndHide(windows, *bench.model, count);
+        return showAndHide(windows, bench.model(), count);
     }();
 
     constexpr double archiveShare = 1.5;

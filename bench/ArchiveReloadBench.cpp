@@ -10,7 +10,7 @@ int main(int argc, char *argv[])
 {
     QCoreApplication application(argc, argv);
     const Bench::Arguments arguments = Bench::Arguments::parse(argc, argv);
-    const Bench::ThrowAwayHome home;
+    const TestHome home;
     const QString folder = BenchData::archiveFor(arguments.smoke, arguments.data, home.path());
     const QStringList files = BenchData::archiveFiles(folder);
 

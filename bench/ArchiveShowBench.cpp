@@ -36,7 +36,7 @@ int main(int argc, char *argv[])
     BenchModel::ArchiveWindowBench bench(argc, argv);
     const Bench::Arguments &arguments = bench.arguments;
     const QString &folder = bench.folder;
-    DrowsewickModel &model = *bench.model;
+    DrowsewickModel &model = bench.model();
     const QString entries = Bench::count(Archive::read(folder).size()) + QStringLiteral(" entries, offscreen");
 
     ArchiveBrowserController windows;

@@ -23,23 +23,6 @@ Arguments Arguments::parse(int argc, char *argv[])
     return arguments;
 }
 
-ThrowAwayHome::ThrowAwayHome() : m_dir(QDir::tempPath() + QStringLiteral("/drowsewick-bench-XXXXXX"))
-{
-    if (!m_dir.isValid())
-        throw std::runtime_error("cannot create a temporary HOME");
-    const QByteArray root = QFile::encodeName(m_dir.path());
-    qputenv("HOME", root);
-    qputenv("XDG_DATA_HOME", root + "/.local/share");
-    qputenv("XDG_CONFIG_HOME", root + "/.config");
-    qputenv("XDG_STATE_HOME", root + "/.local/state");
-    qputenv("XDG_CACHE_HOME", root + "/.cache");
-    qputenv("XDG_RUNTIME_DIR", root + "/runtime");
-    qunsetenv("XDG_DOCUMENTS_DIR");
-    QDir().mkpath(m_dir.path() + QStringLiteral("/runtime"));
-    QFile::setPermissions(m_dir.path() + QStringLiteral("/runtime"),
-                          QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
-}
-
 void runCommand(const QString &program, const QStringList &arguments, const QStringList &environment)
 {
     QProcess process;

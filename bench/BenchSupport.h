@@ -24,18 +24,6 @@ struct Arguments
     static Arguments parse(int argc, char *argv[]);
 };
 
-// Points HOME and every XDG folder into a fresh temporary folder before anything reads them, so
-// no benchmark touches the real user's settings, tracker or archive.
-class ThrowAwayHome
-{
-public:
-    ThrowAwayHome();
-    QString path() const { return m_dir.path(); }
-
-private:
-    QTemporaryDir m_dir;
-};
-
 // The time one run takes. What the run returns is released only after the clock has stopped, so
 // freeing a large result is not counted.
 template <typename Run>

@@ -93,7 +93,7 @@ Idle measureIdle(const QString &executable, const QString &home, int settleSecon
 int main(int argc, char *argv[])
 {
     const Bench::Arguments arguments = Bench::Arguments::parse(argc, argv);
-    const Bench::ThrowAwayHome home;
+    const TestHome home;
     QCoreApplication application(argc, argv);
     openTabs(home.path(), 60, 20);
     const Idle idle = measureIdle(arguments.data, home.path(), arguments.smoke ? 0 : 2, arguments.smoke ? 1 : 60);

@@ -36,21 +36,22 @@ public:
     explicit TickingModel(int tabs)
     {
         useOwnFolder();
-        m_model = BenchModel::make(std::make_unique<BenchModel::FixedBridge>(BenchData::snapshot(tabs, 50, 3)), &m_now);
-        BenchModel::changeSettings(*m_model, [](Settings &settings) {
+        m_harness.makeBridge = [tabs] { return std::make_unique<BenchModel::FixedBridge>(BenchData::snapshot(tabs, 50, 3)); };
+        m_harness.makeModel();
+        m_harness.changeSettings([](Settings &settings) {
             settings.paused = true;
             settings.neverSweep = BenchData::neverSweepPatterns(50);
         });
-        m_model->tick();
-        m_now = m_now.addDays(8);
+        m_harness.model->tick();
+        m_harness.now = m_harness.now.addDays(8);
     }
 
     double tickSeconds()
     {
         useOwnFolder();
-        m_now = m_now.addMSecs(minute);
+        m_harness.now = m_harness.now.addMSecs(minute);
         coolCaches();
-        return Bench::seconds([this] { m_model->tick(); });
+        return Bench::seconds([this] { m_harness.model->tick(); });
     }
 
 private:
@@ -58,8 +59,7 @@ private:
     void useOwnFolder() const { qputenv("XDG_DATA_HOME", QFile::encodeName(m_folder.path())); }
 
     QTemporaryDir m_folder;
-    QDateTime m_now = QDateTime(QDate(2026, 3, 14), QTime(9, 0), Qt::UTC);
-    std::unique_ptr<DrowsewickModel> m_model;
+    ModelHarness m_harness;
 };
 
 // The best tick of each size, the sizes taking turns so that load from elsewhere on the machine
@@ -82,7 +82,7 @@ QList<double> bestTicks(const QList<int> &sizes, int repetitions)
 int main(int argc, char *argv[])
 {
     const Bench::Arguments arguments = Bench::Arguments::parse(argc, argv);
-    const Bench::ThrowAwayHome home;
+    const TestHome home;
     QCoreApplication application(argc, argv);
     const QList<int> sizes = arguments.smoke ? QList<int>{100, 1'000} : QList<int>{1'000, 10'000, 100'000};
 

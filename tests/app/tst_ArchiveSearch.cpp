@@ -1,5 +1,5 @@
 #include "ArchiveSearch.h"
-#include "TestEnvironment.h"
+#include "TestHome.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -71,22 +71,13 @@ private slots:
         QTest::addColumn<QString>("url");
         QTest::addColumn<QString>("lowerQuery");
         QTest::addColumn<bool>("holds");
-
-        QTest::newRow("capitals in the title") << "Morning NEWS" << "https://a.example" << "news" << true;
         QTest::newRow("capitals in the address") << "Guide" << "https://DOCS.example/X" << "docs.example/x" << true;
         QTest::newRow("past the eighth character") << "abcdefghijklmnopQ" << "u" << "q" << true;
         QTest::newRow("the very last character") << "abcdefghijklmnopqrstuvwxyZ" << "u" << "yz" << true;
         QTest::newRow("a query longer than the text") << "ab" << "u" << "abc" << false;
-        QTest::newRow("not a letter: no capital") << "a@b" << "u" << "`" << false;
-        QTest::newRow("not a letter: itself") << "a`b" << "u" << "`" << true;
-        QTest::newRow("the bracket is no capital of {") << "a[b" << "u" << "{" << false;
-        QTest::newRow("an accented capital") << "ÄRGER im Büro" << "u" << "ärger" << true;
-        QTest::newRow("the Kelvin sign") << "5 \u212A" << "u" << "5 k" << true;
-        QTest::newRow("dotted capital I") << "\u0130stanbul" << "u" << QString(QStringLiteral("\u0130stanbul")).toLower() << true;
-        QTest::newRow("beyond the basic plane") << "\U00010400" << "u" << QString(QStringLiteral("\U00010400")).toLower() << true;
+        QTest::newRow("@ is no capital of `") << "a@b" << "u" << "`" << false;
+        QTest::newRow("[ is no capital of {") << "a[b" << "u" << "{" << false;
         QTest::newRow("a lower-case copy, still case-blind for A-Z") << "ÄRGER TODAY" << "u" << "ärger today" << true;
-        QTest::newRow("title misses, address holds") << "Guide" << "https://näh.example/ÖL" << "öl" << true;
-        QTest::newRow("spaces count") << "Morning News" << "u" << "g n" << true;
         QTest::newRow("neither holds") << "Morning News" << "https://x.example" << "guide" << false;
     }
 
@@ -124,6 +115,7 @@ private slots:
                                      QStringLiteral("i\u0307x"), QStringLiteral("`")};
 
         ArchiveSearch search;
+        QVERIFY(found(search, {}, QStringLiteral("a")).empty());
         for (const QList<ArchivedTab> &tabs : {first, second}) {
             search.forget();
             for (const QString &query : queries) {
@@ -132,12 +124,6 @@ private slots:
                 QCOMPARE(found(search, tabs, query), expected);
             }
         }
-    }
-
-    void noEntriesFindNothing()
-    {
-        ArchiveSearch search;
-        QVERIFY(found(search, {}, QStringLiteral("a")).empty());
     }
 };
 

@@ -1,0 +1,123 @@
+#include "ArchiveBrowser.h"
+#include "ModelHarness.h"
+#include "TestHome.h"
+
+#include <QApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListView>
+#include <QPushButton>
+#include <QToolButton>
+
+namespace {
+
+QStringList listedTitles(QWidget &view)
+{
+    const QAbstractItemModel *rows = child<QListView>(view, "archiveList").model();
+    QStringList titles;
+    for (int row = 0; row < rows->rowCount(); ++row)
+        titles.append(rows->index(row, 0).data().toString());
+    return titles;
+}
+
+void click(QWidget &view, int row, QPoint offset = {})
+{
+    auto &list = child<QListView>(view, "archiveList");
+    const QRect rect = list.visualRect(list.model()->index(row, 0));
+    const QRect button = qobject_cast<ArchiveRowDelegate *>(list.itemDelegate())->reopenButtonRect(rect);
+    QTest::mouseClick(list.viewport(), Qt::LeftButton, {}, offset.isNull() ? button.center() : rect.topLeft() + offset);
+}
+
+// A controller on the stand-in and an archive window of its own.
+struct Fixture
+{
+    ModelHarness harness;
+    ArchiveBrowserController windows;
+
+    QString folder() const { return harness.model->settings().archiveFolder(); }
+    void archive(const char *url, const char *title)
+    {
+        Archive::append({SafariTab(1, QString::fromUtf8(url), QString::fromUtf8(title))}, folder(), harness.now);
+    }
+    ArchiveBrowserView &show()
+    {
+        windows.show(*harness.model);
+        QCoreApplication::processEvents();
+        return *windows.window();
+    }
+};
+
+} // namespace
+
+class TestArchiveBrowser : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init()
+    {
+        QDir(Settings::defaultArchiveFolder()).removeRecursively();
+        Standin::setWindows({});
+    }
+
+    // With nothing archived, the window says where tabs come from, and its one button opens the
+    // archive folder, made first if need be.
+    void anEmptyArchiveExplainsItselfAndOffersItsFolder()
+    {
+        Fixture f;
+        ArchiveBrowserView &view = f.show();
+        QCOMPARE(child<QLabel>(view, "emptyTitle").text(), u"No archived tabs yet."_qs);
+        QCOMPARE(child<QLabel>(view, "emptyCaption").text(), u"Idle Safari tabs land here as Markdown — or use “Save all open tabs”."_qs);
+        QVERIFY(child<QLabel>(view, "emptyCaption").isVisible());
+        QCOMPARE(child<QLabel>(view, "archivedCount").text(), u"0 archived"_qs);
+        QTest::mouseClick(view.findChild<QPushButton *>(), Qt::LeftButton);
+        QVERIFY(QFileInfo(f.folder()).isDir());
+        QCOMPARE(f.harness.openedUrls, QList<QUrl>{QUrl::fromLocalFile(f.folder())});
+    }
+
+    // The search keeps what matches, says when nothing does, and stays while the window is
+    // hidden; a hidden window lets go of its entries, and showing or reloading reads the archive
+    // again. A refused reopen opens nothing, an allowed one the row's address, and neither drops
+    // the entry; a click beside the button reopens nothing.
+    void searchReopenAndShowAgain()
+    {
+        Fixture f;
+        f.archive("https://docs.example.org/guide", "Guide");
+        f.archive("https://news.example.com/today", "Morning News");
+        ArchiveBrowserView &view = f.show();
+        auto &field = child<QLineEdit>(view, "searchField");
+        auto &clear = child<QToolButton>(view, "clearSearchButton");
+        QTest::keyClicks(&field, "nowhere");
+        QVERIFY(!child<QListView>(view, "archiveList").isVisible());
+        QCOMPARE(child<QLabel>(view, "emptyTitle").text(), u"No matches."_qs);
+        QVERIFY(!child<QLabel>(view, "emptyCaption").isVisible());
+        QTest::mouseClick(&clear, Qt::LeftButton);
+        QVERIFY(!clear.isVisible());
+        QTest::keyClicks(&field, "NEWS");
+        QCOMPARE(listedTitles(view), QStringList{"Morning News"});
+
+        QVERIFY(view.close());
+        QCOMPARE(view.findChild<QListView *>("archiveList"), nullptr);
+        f.archive("https://later.example/news", "Later news");
+        QCOMPARE(&f.show(), &view);
+        QCOMPARE(field.text(), u"NEWS"_qs);
+        QVERIFY(clear.isVisible());
+        QCOMPARE(listedTitles(view), (QStringList{"Morning News", "Later news"}));
+        f.archive("https://latest.example/news", "Latest news");
+        QTest::mouseClick(&child<QToolButton>(view, "reloadButton"), Qt::LeftButton);
+        QCOMPARE(child<QLabel>(view, "archivedCount").text(), u"4 archived"_qs);
+
+        Standin::setWindows({Standin::Window{1, 1, {Standin::Tab{"https://open.example/", "Open"}}}},
+                            QJsonObject{{"automation", "denied"}});
+        click(view, 1);
+        QCOMPARE(Standin::openUrls(), QStringList{"https://open.example/"});
+        Standin::setWindows({Standin::Window{1, 1, {Standin::Tab{"https://open.example/", "Open"}}}});
+        click(view, 1, QPoint(20, 5));
+        click(view, 1);
+        QCOMPARE(Standin::openUrls(), (QStringList{"https://open.example/", "https://later.example/news"}));
+        QCOMPARE(listedTitles(view).size(), 3);
+    }
+};
+
+DROWSEWICK_TEST_MAIN(TestArchiveBrowser, QApplication)
+#include "tst_ArchiveBrowser.moc"
