@@ -220,21 +220,6 @@ private slots:
         QVERIFY(!h.model->permissionDenied());
     }
 
-    // A tracker file that does not read is replaced by the first poll, for this user's eyes only.
-    void aBrokenTrackerFileIsReplacedByTheFirstPoll()
-    {
-        openTabs();
-        TestFiles::write(DrowsewickModel::trackerPath(), "{\"lastActive\":{\"7|https://idle.example/a\":\"yesterday\"}}");
-        ModelHarness h;
-        h.model->tick();
-        const std::optional<TabTracker> tracker = TabTracker::fromJson(TestFiles::read(DrowsewickModel::trackerPath()));
-        QVERIFY(tracker);
-        QCOMPARE(tracker->lastActive().size(), 5);
-        for (const QDateTime &time : tracker->lastActive())
-            QCOMPARE(time, h.now);
-        QCOMPARE(QFile::permissions(DrowsewickModel::trackerPath()), QFile::ReadOwner | QFile::WriteOwner | QFile::ReadUser | QFile::WriteUser);
-    }
-
     void manualCommandsReportTheirOutcome()
     {
         Standin::setWindows({});
