@@ -1,5 +1,7 @@
 #pragma once
 
+#include "TestHome.h"
+
 #include <QByteArray>
 #include <QElapsedTimer>
 #include <QString>

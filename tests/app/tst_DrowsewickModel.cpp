@@ -285,35 +285,30 @@ private slots:
         QCOMPARE(h.openedUrls, QList<QUrl>{QUrl::fromLocalFile(chosen)});
     }
 
-    // At least 15 seconds, and a value past what a timer can hold held at its longest.
-    void pollingInterval_data()
+    // The first poll at once, then one per interval: at least 15 seconds, and a value past what
+    // a timer can hold held at its longest.
+    void startPollsOnceAndThenWaitsForTheTimer_data()
     {
         QTest::addColumn<qint64>("pollSeconds");
         QTest::addColumn<int>("milliseconds");
+        QTest::newRow("an hour") << qint64(3600) << 3600000;
         QTest::newRow("-5") << qint64(-5) << 15000;
         QTest::newRow("past what a timer holds") << qint64(10000000000) << (INT_MAX / 1000) * 1000;
     }
-    void pollingInterval()
+    void startPollsOnceAndThenWaitsForTheTimer()
     {
         QFETCH(qint64, pollSeconds);
         QFETCH(int, milliseconds);
-        ModelHarness h;
-        h.changeSettings([&](Settings &s) { s.pollSeconds = pollSeconds; });
-        h.model->restartTimer();
-        QCOMPARE(h.model->timerInterval(), milliseconds);
-    }
-
-    void startPollsOnceAndThenWaitsForTheTimer()
-    {
         openTabs();
         ModelHarness h;
+        h.changeSettings([&](Settings &s) { s.pollSeconds = pollSeconds; });
         Standin::clearLog();
         h.model->start();
         QCOMPARE(h.permissionRequests, 1);
         QCOMPARE(h.model->trackedCount(), 5);
         QTest::qWait(50);
-        QCOMPARE(Standin::log().count(QStringLiteral("snapshot")), 1);
-        QCOMPARE(h.model->timerInterval(), 3600000);
+        QCOMPARE(Standin::log().count(u"snapshot"_qs), 1);
+        QCOMPARE(h.model->timerInterval(), milliseconds);
     }
 };
 

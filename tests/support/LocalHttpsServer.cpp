@@ -1,7 +1,7 @@
 #include "LocalHttpsServer.h"
 
-#include <QFile>
-#include <QProcess>
+#include "TestHome.h"
+
 #include <QSslKey>
 #include <QSslSocket>
 #include <QTcpServer>
@@ -22,25 +22,16 @@ LocalHttpsServer::LocalHttpsServer()
 
 bool LocalHttpsServer::makeCertificate()
 {
-    const QString key = m_keys.filePath(QStringLiteral("key.pem"));
-    const QString certificatePath = m_keys.filePath(QStringLiteral("certificate.pem"));
-    QProcess openssl;
-    openssl.start(QStringLiteral("openssl"),
-                  {QStringLiteral("req"), QStringLiteral("-x509"), QStringLiteral("-newkey"), QStringLiteral("ec"),
-                   QStringLiteral("-pkeyopt"), QStringLiteral("ec_paramgen_curve:prime256v1"), QStringLiteral("-nodes"),
-                   QStringLiteral("-keyout"), key, QStringLiteral("-out"), certificatePath, QStringLiteral("-days"), QStringLiteral("2"),
-                   QStringLiteral("-subj"), QStringLiteral("/CN=127.0.0.1"), QStringLiteral("-addext"),
-                   QStringLiteral("subjectAltName=IP:127.0.0.1")});
-    if (!openssl.waitForFinished() || openssl.exitCode() != 0)
+    const QString key = m_keys.filePath(u"key.pem"_qs);
+    const QString certificatePath = m_keys.filePath(u"certificate.pem"_qs);
+    const QStringList arguments = u"req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -days 2 -subj /CN=127.0.0.1 "
+                                  "-addext subjectAltName=IP:127.0.0.1 -keyout"_qs.split(u' ') + QStringList{key, u"-out"_qs, certificatePath};
+    if (runTool(u"openssl"_qs, arguments).exitCode != 0)
         return false;
-    QFile keyFile(key);
-    QFile certificateFile(certificatePath);
-    if (!keyFile.open(QIODevice::ReadOnly) || !certificateFile.open(QIODevice::ReadOnly))
-        return false;
-    const QSslCertificate certificate(certificateFile.readAll());
+    const QSslCertificate certificate(TestFiles::read(certificatePath));
     QSslConfiguration configuration = QSslConfiguration::defaultConfiguration();
     configuration.setLocalCertificate(certificate);
-    configuration.setPrivateKey(QSslKey(keyFile.readAll(), QSsl::Ec));
+    configuration.setPrivateKey(QSslKey(TestFiles::read(key), QSsl::Ec));
     m_server.setSslConfiguration(configuration);
     QSslConfiguration trusting = QSslConfiguration::defaultConfiguration();
     trusting.addCaCertificate(certificate);
