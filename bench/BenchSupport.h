@@ -6,7 +6,6 @@
 #include <QElapsedTimer>
 #include <QString>
 #include <QStringList>
-#include <QTemporaryDir>
 
 #include <algorithm>
 #include <limits>
