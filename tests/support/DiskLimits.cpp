@@ -21,7 +21,7 @@ FileSizeLimit::~FileSizeLimit()
     std::signal(SIGXFSZ, m_previousHandler);
 }
 
-MemoryVolume::MemoryVolume(const QString &folder) : m_folder(folder), m_filler(folder + QStringLiteral("/filler"))
+MemoryVolume::MemoryVolume(const QString &folder) : m_folder(folder)
 {
     QDir().mkpath(folder);
     m_mounted = runTool(QStringLiteral("mount"), {QStringLiteral("-t"), QStringLiteral("tmpfs"), QStringLiteral("-o"),
@@ -31,19 +31,8 @@ MemoryVolume::MemoryVolume(const QString &folder) : m_folder(folder), m_filler(f
 
 MemoryVolume::~MemoryVolume()
 {
-    m_filler.close();
     if (m_mounted)
         runTool(QStringLiteral("umount"), {m_folder});
-}
-
-void MemoryVolume::fill()
-{
-    m_filler.open(QIODevice::WriteOnly | QIODevice::Unbuffered);
-    const QByteArray block(65536, 'f');
-    for (qint64 size : {qint64(65536), qint64(4096), qint64(1)}) {
-        while (m_filler.write(block.constData(), size) == size) {
-        }
-    }
 }
 
 bool MemoryVolume::makeReadOnly()

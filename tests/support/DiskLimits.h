@@ -1,6 +1,5 @@
 #pragma once
 
-#include <QFile>
 #include <QString>
 
 #include <sys/resource.h>
@@ -21,7 +20,7 @@ private:
 };
 
 // A 1 MB memory volume mounted on a folder for as long as it lives, where the system lets tests
-// mount one; fill() takes up every free byte of it until unfill().
+// mount one.
 class MemoryVolume
 {
 public:
@@ -30,12 +29,9 @@ public:
     MemoryVolume(const MemoryVolume &) = delete;
     MemoryVolume &operator=(const MemoryVolume &) = delete;
     bool isMounted() const { return m_mounted; }
-    void fill();
-    void unfill() { m_filler.remove(); }
     bool makeReadOnly();
 
 private:
     QString m_folder;
     bool m_mounted = false;
-    QFile m_filler;
 };

@@ -53,15 +53,10 @@ void setWindows(const QList<Window> &windows, QJsonObject extra)
     writeState(extra);
 }
 
-QByteArray stateBytes()
-{
-    QFile file(folder() + QStringLiteral("/state.json"));
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
 QJsonObject state()
 {
-    return QJsonDocument::fromJson(stateBytes()).object();
+    QFile file(folder() + QStringLiteral("/state.json"));
+    return QJsonDocument::fromJson(file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray()).object();
 }
 
 QJsonArray windows()
@@ -69,19 +64,13 @@ QJsonArray windows()
     return state().value(QLatin1String("windows")).toArray();
 }
 
-QStringList urlsOf(const QJsonObject &window)
-{
-    QStringList urls;
-    for (const QJsonValue &tab : window.value(QLatin1String("tabs")).toArray())
-        urls.append(tab.toObject().value(QLatin1String("url")).toString());
-    return urls;
-}
-
 QStringList openUrls()
 {
     QStringList urls;
-    for (const QJsonValue &window : windows())
-        urls += urlsOf(window.toObject());
+    for (const QJsonValue &window : windows()) {
+        for (const QJsonValue &tab : window.toObject().value(QLatin1String("tabs")).toArray())
+            urls.append(tab.toObject().value(QLatin1String("url")).toString());
+    }
     return urls;
 }
 

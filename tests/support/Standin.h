@@ -43,10 +43,8 @@ void writeState(const QJsonObject &state);
 // JSON written with single quotes, so that states read well inside C++ string literals.
 QByteArray json(const char *singleQuoted);
 void setWindows(const QList<Window> &windows, QJsonObject extra = {});
-QByteArray stateBytes();
 QJsonObject state();
 QJsonArray windows();
-QStringList urlsOf(const QJsonObject &window);
 // The addresses of every open tab, window by window.
 QStringList openUrls();
 
