@@ -2,7 +2,6 @@
 #include "TestHome.h"
 
 #include <QCoreApplication>
-#include <QFile>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
 
@@ -23,13 +22,11 @@ std::vector<int> expectedRows(const QList<ArchivedTab> &tabs, const QString &low
 // The entries as the archive window holds them: written into an archive file and read back.
 ArchivedTabs stored(const QList<ArchivedTab> &tabs)
 {
-    const QTemporaryDir folder;
-    QFile file(folder.filePath(QStringLiteral("archive.md")));
-    if (!file.open(QIODevice::WriteOnly))
-        return {};
+    QByteArray lines;
     for (const ArchivedTab &tab : tabs)
-        file.write("- [" + tab.title.toUtf8() + "](" + tab.url.toUtf8() + ")\n");
-    file.close();
+        lines += "- [" + tab.title.toUtf8() + "](" + tab.url.toUtf8() + ")\n";
+    const QTemporaryDir folder;
+    TestFiles::write(folder.filePath(u"archive.md"_qs), lines);
     return Archive::read(folder.path());
 }
 
