@@ -75,7 +75,7 @@ private slots:
         for (const char *window : {"12a", " 12", "", "+-1", "9223372036854775808"})
             QTest::addRow("window '%s' skipped", window) << QString::fromLatin1(window) + ",1,u,t;" << QStringList();
         QTest::newRow("the largest windows, negative too") << "9223372036854775807,0,u,t;-9223372036854775808,0,u,t;" << QStringList{"9223372036854775807|u t", "-9223372036854775808|u t"};
-        for (const char *flag : {"01", "true", " 1"})
+        for (const char *flag : {"01", "10", " 1"})
             QTest::addRow("flag '%s' is not current", flag) << "1," + QString::fromLatin1(flag) + ",u,t;" << QStringList{"1|u t"};
         QTest::newRow("two current tabs in one window, a plus sign") << "+1,1,a,t;1,1,b,t;" << QStringList{"*1|a t", "*1|b t"};
         QTest::newRow("duplicates stay in order, bad records go") << "2,0,b,x;junk;1,0,u,a,b;1,0,a,y;2,0,b,z" << QStringList{"2|b x", "1|a y", "2|b z"};

@@ -66,7 +66,7 @@ private slots:
         for (const char *url : {"http://updates.example/a.zip", "HTTPS://updates.example/a.zip", "/drowsewick/a.zip", "https:a.zip",
                                 " https://updates.example/a.zip", "file:///etc/passwd", "https:javascript:alert(1)",
                                 "https:///etc/passwd", "ftp://updates.example/a.zip", "https://updates.example\\n.evil.example/a.zip"})
-            QTest::addRow("url '%s'", url) << 200 << Standin::json("{'version': '2.0', 'url': '") + url + "'}" << QString();
+            QTest::addRow("url '%s'", url) << 200 << Standin::json("{'version': '2.0', 'url': '") + url + "\"}" << QString();
     }
     void offers()
     {
