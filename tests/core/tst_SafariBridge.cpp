@@ -40,9 +40,6 @@ struct Close
 
 } // namespace
 
-Q_DECLARE_METATYPE(Failure)
-Q_DECLARE_METATYPE(Close)
-
 // The live bridge on the engine the app runs, and the stand-in that plays Safari for it.
 class TestSafariBridge : public QObject
 {
