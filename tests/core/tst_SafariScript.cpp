@@ -3,16 +3,6 @@
 
 #include <QCoreApplication>
 
-namespace {
-
-QString record(const QString &window, const QString &current, const QString &url, const QString &title)
-{
-    const QChar fs = SafariScript::fieldSeparator;
-    return window + fs + current + fs + url + fs + title + SafariScript::recordSeparator;
-}
-
-} // namespace
-
 // The three script texts byte for byte, the escaping of addresses, and the reading of the
 // snapshot script's result.
 class TestSafariScript : public QObject
@@ -20,6 +10,7 @@ class TestSafariScript : public QObject
     Q_OBJECT
 
 private slots:
+    // Backslashes are escaped first: the backslash that escapes a quote is not doubled again.
     void scriptsAreExact()
     {
         QCOMPARE(SafariScript::snapshot(),
@@ -55,13 +46,13 @@ private slots:
                                 "  set AppleScript's text item delimiters to saved\n"
                                 "  return field\n"
                                 "end clean"));
-        QCOMPARE(SafariScript::close(SafariTab(-42, QStringLiteral("https://a.example/P"), QStringLiteral("t"))),
+        QCOMPARE(SafariScript::close(SafariTab(-42, u"https://a.example/\"P"_qs, u"t"_qs)),
                  QStringLiteral("tell application \"Safari\"\n"
                                 "  repeat with w in windows\n"
                                 "    if (id of w) is -42 then\n"
                                 "      considering case\n"
                                 "        repeat with t in tabs of w\n"
-                                "          if (URL of t) is \"https://a.example/P\" then\n"
+                                "          if (URL of t) is \"https://a.example/\\\"P\" then\n"
                                 "            close t\n"
                                 "            return\n"
                                 "          end if\n"
@@ -70,59 +61,35 @@ private slots:
                                 "    end if\n"
                                 "  end repeat\n"
                                 "end tell"));
-        QCOMPARE(SafariScript::open(QStringLiteral("https://a.example/x")),
-                 QStringLiteral("tell application \"Safari\" to open location \"https://a.example/x\""));
+        QCOMPARE(SafariScript::open(u"https://a.example/\\\"b\"\\ü\n"_qs),
+                 u"tell application \"Safari\" to open location \"https://a.example/\\\\\\\"b\\\"\\\\ü\n\""_qs);
     }
 
-    // Backslashes first: the backslash that escapes a quote is not doubled again.
-    void escape()
-    {
-        const QString url = u"a\\\"b\"\\ü\n"_qs, escaped = u"a\\\\\\\"b\\\"\\\\ü\n"_qs;
-        QCOMPARE(SafariScript::open(url), SafariScript::openPrefix.toString() + escaped + u'"');
-        QVERIFY(SafariScript::close(SafariTab(1, url, {})).contains(u'"' + escaped + u'"'));
-    }
-
+    // Rows are written with ',' for the field separator and ';' for the record separator.
     void parse_data()
     {
         QTest::addColumn<QString>("text");
-        QTest::addColumn<QStringList>("keys");   // keys of the tabs, in order
-        QTest::addColumn<QStringList>("titles"); // titles of the tabs, in order
-        QTest::addColumn<QStringList>("active");
-        const QStringList none;
-        QTest::newRow("empty text") << QString() << none << none << none;
-        QTest::newRow("trailing separator adds nothing") << record("1", "1", "u", "t") << QStringList{"1|u"} << QStringList{"t"} << QStringList{"1|u"};
-        QTest::newRow("plus sign") << record("+12", "1", "u", "t") << QStringList{"12|u"} << QStringList{"t"} << QStringList{"12|u"};
-        QTest::newRow("empty address and title, window zero") << record("0", "0", "", "") << QStringList{"0|"} << QStringList{""} << none;
-        QTest::newRow("title holds the field separator") << record("1", "0", "u", u"a\u0001b"_qs) << none << none << none;
-        QTest::newRow("title holds the record separator is cut") << record("1", "0", "u", u"a\u0002b"_qs) << QStringList{"1|u"} << QStringList{"a"} << none;
+        QTest::addColumn<QStringList>("tabs"); // key and title of each, in order; '*' marks a current one
+        QTest::newRow("empty address and title, window zero") << "0,0,,;" << QStringList{"0| "};
+        QTest::newRow("title holds the record separator is cut") << "1,0,u,a;b;" << QStringList{"1|u a"};
         for (const char *window : {"12a", " 12", "", "+-1", "9223372036854775808"})
-            QTest::addRow("window '%s' skipped", window) << record(QString::fromLatin1(window), "1", "u", "t") << none << none << none;
-        QTest::newRow("the largest windows, negative too") << record("9223372036854775807", "0", "u", "t") + record("-9223372036854775808", "0", "u", "t")
-                                                           << QStringList{"9223372036854775807|u", "-9223372036854775808|u"} << QStringList{"t", "t"} << none;
-        for (const char *flag : {"01", "true", " 1"})
-            QTest::addRow("flag '%s' is not current", flag) << record("1", QString::fromLatin1(flag), "u", "t") << QStringList{"1|u"} << QStringList{"t"} << none;
-        QTest::newRow("two current tabs in one window") << record("1", "1", "a", "t") + record("1", "1", "b", "t")
-                                                         << QStringList{"1|a", "1|b"} << QStringList{"t", "t"} << QStringList{"1|a", "1|b"};
-        QTest::newRow("duplicates stay, order kept, bad records skipped")
-            << record("2", "0", "b", "x") + u"junk\u0002"_qs + record("1", "0", "a", "y") + record("2", "0", "b", "z").chopped(1)
-            << QStringList{"2|b", "1|a", "2|b"} << QStringList{"x", "y", "z"} << none;
+            QTest::addRow("window '%s' skipped", window) << QString::fromLatin1(window) + ",1,u,t;" << QStringList();
+        QTest::newRow("the largest windows, negative too") << "9223372036854775807,0,u,t;-9223372036854775808,0,u,t;" << QStringList{"9223372036854775807|u t", "-9223372036854775808|u t"};
+        for (const char *flag : {"01", "10", " 1"})
+            QTest::addRow("flag '%s' is not current", flag) << "1," + QString::fromLatin1(flag) + ",u,t;" << QStringList{"1|u t"};
+        QTest::newRow("two current tabs in one window, a plus sign") << "+1,1,a,t;1,1,b,t;" << QStringList{"*1|a t", "*1|b t"};
+        QTest::newRow("duplicates stay in order, bad records go") << "2,0,b,x;junk;1,0,u,a,b;1,0,a,y;2,0,b,z" << QStringList{"2|b x", "1|a y", "2|b z"};
     }
     void parse()
     {
         QFETCH(QString, text);
-        QFETCH(QStringList, keys);
-        QFETCH(QStringList, titles);
-        QFETCH(QStringList, active);
-        const SafariSnapshot snapshot = SafariScript::parseSnapshot(text);
-        QStringList parsedKeys;
-        QStringList parsedTitles;
-        for (const SafariTab &tab : snapshot.tabs) {
-            parsedKeys.append(tab.key());
-            parsedTitles.append(tab.title());
-        }
-        QCOMPARE(parsedKeys, keys);
-        QCOMPARE(parsedTitles, titles);
-        QCOMPARE(snapshot.activeKeys, QSet<QString>(active.cbegin(), active.cend()));
+        QFETCH(QStringList, tabs);
+        const SafariSnapshot snapshot = SafariScript::parseSnapshot(text.replace(u',', SafariScript::fieldSeparator).replace(u';', SafariScript::recordSeparator));
+        QStringList parsed;
+        for (const SafariTab &tab : snapshot.tabs)
+            parsed.append((snapshot.activeKeys.contains(tab.key()) ? u"*"_qs : QString()) + tab.key() + u' ' + tab.title());
+        QCOMPARE(parsed, tabs);
+        QCOMPARE(snapshot.activeKeys.size(), tabs.filter(u"*"_qs).size());
     }
 };
 

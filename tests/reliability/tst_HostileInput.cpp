@@ -10,48 +10,26 @@
 namespace {
 
 using Standin::Tab;
-using Standin::Window;
 
-const QString current = QStringLiteral("https://current.example/");
-
-QList<ArchivedTab> archived(const DrowsewickModel &model)
-{
-    return Archive::all(model.settings().archiveFolder());
-}
-
-// As the snapshot reports the tab (a separator in the title becomes a space), and as the
-// archive then holds it.
-ArchivedTab entryFor(const Tab &tab)
-{
-    const QString title = QString(tab.title).replace(QChar(1), u' ').replace(QChar(2), u' ');
-    return {Archive::cleanTitle(SafariTab(1, tab.url, title)), tab.url};
-}
-
-QStringList urlsOf(const QList<Tab> &tabs)
-{
-    QStringList urls;
-    for (const Tab &tab : tabs)
-        urls.append(tab.url);
-    return urls;
-}
+const Tab current{u"https://current.example/"_qs, u"Current"_qs};
 
 // Texts that try to end a script literal, a Markdown link or a protocol field early.
 const QList<Tab> tabsThatTryToBreakOut{
-    {QStringLiteral("https://q.example/\"quoted\"\\\""), QStringLiteral("C:\\dir\\ say \"hi\"")},
-    {QStringLiteral("https://s.example/\" & (do shell script \"touch /tmp/x\") & \""), QStringLiteral("end tell")},
-    {QStringLiteral("https://m.example/wiki/Mercury_(planet)?q=](x)"), QStringLiteral("](evil) [x] Mercury [planet]")},
-    {QStringLiteral("https://n.example/"), QStringLiteral("two\nlines\rand\n- [fake](https://fake.example/)")},
-    {QStringLiteral("https://CURRENT.example/"), QStringLiteral("the current tab in capitals")},
-    {QStringLiteral("https://sep.example/title"), QStringLiteral("Field\u0001separator")},
-    {QStringLiteral("https://big.example/"), QString(1 << 19, u'\u00e9')},
-    {QStringLiteral("https://long.example/") + QString(100000, u'a'), QString()},
+    {u"https://q.example/é日本😀\"quoted\"\\\"\\"_qs, u"C:\\dir\\ say \"hi\""_qs},
+    {u"https://s.example/\" & (do shell script \"touch /tmp/x\") & \""_qs, u"end tell"_qs},
+    {u"https://m.example/wiki/Mercury_(planet)?q=](x)"_qs, u"](evil) [x] Mercury [planet]"_qs},
+    {u"https://n.example/"_qs, u"two\nlines\rand\n- [fake](https://fake.example/)"_qs},
+    {u"https://CURRENT.example/"_qs, u"the current tab in capitals"_qs},
+    {u"https://sep.example/title"_qs, u"Field\u0001separator\u0002and record"_qs},
+    {u"https://big.example/"_qs, QString(1 << 19, u'\u00e9')},
+    {u"https://long.example/"_qs + QString(100000, u'a'), QString()},
 };
 
 // Tabs whose archive line would not read back as the tab: no sweep may take them.
 const QList<Tab> tabsThatMustStayOpen{
-    {QStringLiteral("https://feed.example/\n- [fake](https://fake.example/) · 09:00"), QStringLiteral("Line feed")},
-    {QStringLiteral("https://example.com/a)b"), QStringLiteral("Unmatched closing parenthesis")},
-    {QStringLiteral("https://example.com/x)(y"), QStringLiteral("Parentheses the wrong way round")},
+    {u"https://feed.example/\n- [fake](https://fake.example/) · 09:00"_qs, u"Line feed"_qs},
+    {u"https://example.com/a)b"_qs, u"Unmatched closing parenthesis"_qs},
+    {u"https://example.com/x)(y"_qs, u"Parentheses the wrong way round"_qs},
 };
 
 } // namespace
@@ -61,34 +39,31 @@ class TestHostileInput : public QObject
     Q_OBJECT
 
 private slots:
-    void init()
-    {
-        Standin::reset();
-        QDir(QDir::homePath() + QStringLiteral("/Documents")).removeRecursively();
-        QFile::remove(DrowsewickModel::trackerPath());
-    }
-
-    // The archive reads back exactly the tabs that were closed, and each close took its own tab;
-    // the others count as protected: not idle, no message, left out of a saved snapshot too.
+    // The archive reads back exactly the tabs that were closed (a separator in a title became a
+    // space), and each close took its own tab; the others count as protected: not idle, no
+    // message, left out of a saved snapshot too.
     void textsThatTryToBreakOutAreArchivedWholeAndClosedAlone()
     {
-        Standin::setWindows({Window{1, 1, QList<Tab>{{current, QStringLiteral("Current")}} + tabsThatTryToBreakOut + tabsThatMustStayOpen}});
+        Standin::setWindows({{1, 1, QList<Tab>{current} + tabsThatTryToBreakOut + tabsThatMustStayOpen}});
         ModelHarness h;
         h.pollAgainAfter(8);
         QCOMPARE(h.unarchivedCloses, QStringList());
         QList<ArchivedTab> expected;
         for (const Tab &tab : tabsThatTryToBreakOut)
-            expected.append(entryFor(tab));
-        QCOMPARE(archived(*h.model), expected);
-        QCOMPARE(Standin::openUrls(), QStringList{current} + urlsOf(tabsThatMustStayOpen));
+            expected.append({Archive::cleanTitle(SafariTab(1, tab.url, QString(tab.title).replace(QChar(1), u' ').replace(QChar(2), u' '))), tab.url});
+        QCOMPARE(Archive::all(h.model->settings().archiveFolder()), expected);
+        QStringList stayedOpen{current.url};
+        for (const Tab &tab : tabsThatMustStayOpen)
+            stayedOpen.append(tab.url);
+        QCOMPARE(Standin::openUrls(), stayedOpen);
         QCOMPARE(h.model->staleCount(), 0);
-        QVERIFY2(h.model->lastSweepSummary().startsWith(QStringLiteral("Swept 8 tabs · ")), qPrintable(h.model->lastSweepSummary()));
+        QVERIFY2(h.model->lastSweepSummary().startsWith(u"Swept 8 tabs · "_qs), qPrintable(h.model->lastSweepSummary()));
 
         h.model->sweepNow();
-        QCOMPARE(h.model->lastSweepSummary(), QStringLiteral("Nothing idle to sweep."));
+        QCOMPARE(h.model->lastSweepSummary(), u"Nothing idle to sweep."_qs);
         QDir(h.model->settings().archiveFolder()).removeRecursively();
         h.model->saveAllOpenTabs();
-        QCOMPARE(archived(*h.model), QList<ArchivedTab>{(ArchivedTab{QStringLiteral("Current"), current})});
+        QCOMPARE(Archive::all(h.model->settings().archiveFolder()), QList<ArchivedTab>{(ArchivedTab{u"Current"_qs, current.url})});
     }
 };
 
