@@ -28,24 +28,17 @@ void click(QWidget &view, int row, QPoint offset = {})
     QTest::mouseClick(list.viewport(), Qt::LeftButton, {}, offset.isNull() ? button.center() : rect.topLeft() + offset);
 }
 
-// A controller on the stand-in and an archive window of its own.
-struct Fixture
+void archive(const ModelHarness &h, const char *url, const char *title)
 {
-    ModelHarness harness;
-    ArchiveBrowserController windows;
+    Archive::append({SafariTab(1, QString::fromUtf8(url), QString::fromUtf8(title))}, h.model->settings().archiveFolder(), h.now);
+}
 
-    QString folder() const { return harness.model->settings().archiveFolder(); }
-    void archive(const char *url, const char *title)
-    {
-        Archive::append({SafariTab(1, QString::fromUtf8(url), QString::fromUtf8(title))}, folder(), harness.now);
-    }
-    ArchiveBrowserView &show()
-    {
-        windows.show(*harness.model);
-        QCoreApplication::processEvents();
-        return *windows.window();
-    }
-};
+ArchiveBrowserView &show(ArchiveBrowserController &windows, ModelHarness &h)
+{
+    windows.show(*h.model);
+    QCoreApplication::processEvents();
+    return *windows.window();
+}
 
 } // namespace
 
@@ -64,15 +57,16 @@ private slots:
     // archive folder, made first if need be.
     void anEmptyArchiveExplainsItselfAndOffersItsFolder()
     {
-        Fixture f;
-        ArchiveBrowserView &view = f.show();
+        ModelHarness h;
+        ArchiveBrowserController windows;
+        ArchiveBrowserView &view = show(windows, h);
         QCOMPARE(child<QLabel>(view, "emptyTitle").text(), u"No archived tabs yet."_qs);
         QCOMPARE(child<QLabel>(view, "emptyCaption").text(), u"Idle Safari tabs land here as Markdown — or use “Save all open tabs”."_qs);
         QVERIFY(child<QLabel>(view, "emptyCaption").isVisible());
         QCOMPARE(child<QLabel>(view, "archivedCount").text(), u"0 archived"_qs);
         QTest::mouseClick(view.findChild<QPushButton *>(), Qt::LeftButton);
-        QVERIFY(QFileInfo(f.folder()).isDir());
-        QCOMPARE(f.harness.openedUrls, QList<QUrl>{QUrl::fromLocalFile(f.folder())});
+        QVERIFY(QFileInfo(h.model->settings().archiveFolder()).isDir());
+        QCOMPARE(h.openedUrls, QList<QUrl>{QUrl::fromLocalFile(h.model->settings().archiveFolder())});
     }
 
     // The search keeps what matches, says when nothing does, and stays while the window is
@@ -81,10 +75,11 @@ private slots:
     // the entry; a click beside the button reopens nothing.
     void searchReopenAndShowAgain()
     {
-        Fixture f;
-        f.archive("https://docs.example.org/guide", "Guide");
-        f.archive("https://news.example.com/today", "Morning News");
-        ArchiveBrowserView &view = f.show();
+        ModelHarness h;
+        ArchiveBrowserController windows;
+        archive(h, "https://docs.example.org/guide", "Guide");
+        archive(h, "https://news.example.com/today", "Morning News");
+        ArchiveBrowserView &view = show(windows, h);
         auto &field = child<QLineEdit>(view, "searchField");
         auto &clear = child<QToolButton>(view, "clearSearchButton");
         QTest::keyClicks(&field, "nowhere");
@@ -98,12 +93,12 @@ private slots:
 
         QVERIFY(view.close());
         QCOMPARE(view.findChild<QListView *>("archiveList"), nullptr);
-        f.archive("https://later.example/news", "Later news");
-        QCOMPARE(&f.show(), &view);
+        archive(h, "https://later.example/news", "Later news");
+        QCOMPARE(&show(windows, h), &view);
         QCOMPARE(field.text(), u"NEWS"_qs);
         QVERIFY(clear.isVisible());
         QCOMPARE(listedTitles(view), (QStringList{"Morning News", "Later news"}));
-        f.archive("https://latest.example/news", "Latest news");
+        archive(h, "https://latest.example/news", "Latest news");
         QTest::mouseClick(&child<QToolButton>(view, "reloadButton"), Qt::LeftButton);
         QCOMPARE(child<QLabel>(view, "archivedCount").text(), u"4 archived"_qs);
 

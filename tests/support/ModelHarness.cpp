@@ -5,80 +5,58 @@
 
 namespace {
 
-class FakeClock : public Clock
+struct FakeClock : Clock
 {
-public:
-    explicit FakeClock(const QDateTime *time) : m_time(time) {}
-    QDateTime now() const override { return *m_time; }
-
-private:
-    const QDateTime *m_time;
+    explicit FakeClock(const QDateTime *time) : time(time) {}
+    QDateTime now() const override { return *time; }
+    const QDateTime *time;
 };
 
-class RecordingNotifications : public NotificationPoster
+struct RecordingNotifications : NotificationPoster
 {
-public:
-    explicit RecordingNotifications(ModelHarness &h) : m_h(h) {}
-    void requestPermission() override { ++m_h.permissionRequests; }
-    void post(const QString &identifier, const QString &title, const QString &body) override
-    {
-        m_h.notifications.append({identifier, title, body});
-    }
-
-private:
-    ModelHarness &m_h;
+    explicit RecordingNotifications(ModelHarness &h) : h(h) {}
+    void requestPermission() override { ++h.permissionRequests; }
+    void post(const QString &id, const QString &title, const QString &body) override { h.notifications.append({id, title, body}); }
+    ModelHarness &h;
 };
 
-class RecordingUrlOpener : public UrlOpener
+struct RecordingUrlOpener : UrlOpener
 {
-public:
-    explicit RecordingUrlOpener(QList<QUrl> &opened) : m_opened(opened) {}
-    void open(const QUrl &url) override { m_opened.append(url); }
-
-private:
-    QList<QUrl> &m_opened;
+    explicit RecordingUrlOpener(QList<QUrl> &opened) : opened(opened) {}
+    void open(const QUrl &url) override { opened.append(url); }
+    QList<QUrl> &opened;
 };
 
-class ScriptedDialogs : public Dialogs
+struct ScriptedDialogs : Dialogs
 {
-public:
-    explicit ScriptedDialogs(DialogScript &script) : m_script(script) {}
-    void activateApplication() override { ++m_script.activations; }
+    explicit ScriptedDialogs(DialogScript &script) : script(script) {}
+    void activateApplication() override { ++script.activations; }
     int alert(const Alert &alert) override
     {
-        m_script.shown.append(alert);
-        return m_script.answers.isEmpty() ? firstButton : m_script.answers.dequeue();
+        script.shown.append(alert);
+        return script.answers.isEmpty() ? firstButton : script.answers.dequeue();
     }
     std::optional<QString> chooseFolder(const QString &start, const QString &prompt, const QString &message) override
     {
-        m_script.folderPrompts.append(start + u'|' + prompt + u'|' + message);
-        return m_script.folders.isEmpty() ? std::nullopt : m_script.folders.dequeue();
+        script.folderPrompts.append(start + u'|' + prompt + u'|' + message);
+        return script.folders.isEmpty() ? std::nullopt : script.folders.dequeue();
     }
-
-private:
-    DialogScript &m_script;
+    DialogScript &script;
 };
 
-class ArchiveFirstBridge : public SafariBridge
+struct ArchiveFirstBridge : SafariBridge
 {
-public:
-    ArchiveFirstBridge(const SafariEngine &engine, std::function<QString()> archiveFolder, QStringList &unarchivedCloses)
-        : m_live(engine), m_archiveFolder(std::move(archiveFolder)), m_unarchivedCloses(unarchivedCloses)
-    {
-    }
-    SafariSnapshot snapshot() override { return m_live.snapshot(); }
-    void open(const QString &url) override { m_live.open(url); }
+    explicit ArchiveFirstBridge(ModelHarness &h) : live(h.engine), h(h) {}
+    SafariSnapshot snapshot() override { return live.snapshot(); }
+    void open(const QString &url) override { live.open(url); }
     void close(const SafariTab &tab) override
     {
-        if (!Archive::all(m_archiveFolder()).contains(ArchivedTab{Archive::cleanTitle(tab), tab.url()}))
-            m_unarchivedCloses.append(tab.url());
-        m_live.close(tab);
+        if (!Archive::all(h.model->settings().archiveFolder()).contains(ArchivedTab{Archive::cleanTitle(tab), tab.url()}))
+            h.unarchivedCloses.append(tab.url());
+        live.close(tab);
     }
-
-private:
-    LiveSafariBridge m_live;
-    std::function<QString()> m_archiveFolder;
-    QStringList &m_unarchivedCloses;
+    LiveSafariBridge live;
+    ModelHarness &h;
 };
 
 } // namespace
@@ -88,8 +66,7 @@ void ModelHarness::makeModel()
     model.reset();
     auto ownNetwork = std::make_unique<QNetworkAccessManager>();
     network = ownNetwork.get();
-    std::unique_ptr<SafariBridge> bridge = makeBridge ? makeBridge()
-        : std::make_unique<ArchiveFirstBridge>(engine, [this] { return model->settings().archiveFolder(); }, unarchivedCloses);
+    std::unique_ptr<SafariBridge> bridge = makeBridge ? makeBridge() : std::make_unique<ArchiveFirstBridge>(*this);
     model = std::make_unique<DrowsewickModel>(DrowsewickModel::Services{
         std::move(bridge),
         std::make_unique<FakeClock>(&now),
