@@ -11,35 +11,11 @@
 #include <QMenu>
 #include <QToolButton>
 
-// A controller on the stand-in, and a settings window of its own.
-struct Fixture
-{
-    ModelHarness harness;
-    SettingsWindowController windows;
-
-    SettingsView &show()
-    {
-        windows.show(*harness.model);
-        QCoreApplication::sendPostedEvents();
-        return *windows.window();
-    }
-    // The patterns the list shows, top to bottom.
-    QStringList shownPatterns()
-    {
-        QStringList patterns;
-        for (QLabel *label : show().findChildren<QLabel *>(u"pattern"_qs))
-            if (label->isVisible()) patterns.append(label->text());
-        return patterns;
-    }
-};
-
 class TestSettingsWindow : public QObject
 {
     Q_OBJECT
 
 private slots:
-    void init() { QFile::remove(Settings::filePath()); }
-
     // Showing a stored value, even one outside the range, writes nothing. A step moves by the
     // stepper's unit and lands on the range's nearer end; a new interval restarts the timer.
     void steppersKeepToTheirRanges_data()
@@ -59,15 +35,17 @@ private slots:
         QFETCH(QString, label);
         const bool days = button.startsWith(u"days"_qs);
         Settings{.days = days ? stored : 7, .neverSweep = {}, .pollSeconds = days ? 3600 : stored}.save();
-        Fixture f;
+        ModelHarness h;
+        SettingsWindowController windows;
         QVERIFY(QFile::remove(Settings::filePath()));
-        QWidget &box = child<QWidget>(f.show(), button.section(u'/', 0, 0));
+        windows.show(*h.model);
+        QWidget &box = child<QWidget>(*windows.window(), button.section(u'/', 0, 0));
         QTest::mouseClick(&child<QToolButton>(box, button.section(u'/', 1)), Qt::LeftButton);
         QCOMPARE(box.findChild<QLabel *>()->text(), label);
         const qint64 shown = label.section(u' ', -2, -2).toLongLong() * (days ? 1 : 60); // in the stored unit
-        QCOMPARE(days ? f.harness.model->settings().days : f.harness.model->settings().pollSeconds, shown);
+        QCOMPARE(days ? h.model->settings().days : h.model->settings().pollSeconds, shown);
         QCOMPARE(QFile::exists(Settings::filePath()), shown != stored);
-        QCOMPARE(f.harness.model->timerInterval(), shown != stored && !days ? std::optional<int>(int(shown) * 1000) : std::nullopt);
+        QCOMPARE(h.model->timerInterval(), shown != stored && !days ? std::optional<int>(int(shown) * 1000) : std::nullopt);
     }
 
     // Every other control reaches the controller, and shows what it holds:
@@ -78,8 +56,10 @@ private slots:
     // - "Open at login" is the autostart entry itself, shown as the desktop left it.
     void everyControlReachesTheController()
     {
-        Fixture f;
-        SettingsView &view = f.show();
+        ModelHarness h;
+        SettingsWindowController windows;
+        windows.show(*h.model);
+        SettingsView &view = *windows.window();
         auto &field = child<QLineEdit>(view, "patternField");
         field.setText(u" \t "_qs);
         QVERIFY(!child<QAbstractButton>(view, "addPatternButton").isEnabled());
@@ -87,29 +67,32 @@ private slots:
         QCOMPARE(field.text(), QString());
         QTest::keyClicks(&field, "zeta.example");
         Standin::setWindows({Standin::Window{1, 1, {{"https://b.example/x", "B"}, {"https://a.example/", "A"}}}});
-        f.harness.model->tick();
+        h.model->tick();
         for (QAction *site : child<QToolButton>(view, "openSiteButton").menu()->actions())
             site->trigger();
         QCOMPARE(field.text(), u"zeta.example"_qs);
         child<QAbstractButton>(view, "addPatternButton").click();
         QCOMPARE(field.text(), QString());
-        QCOMPARE(f.shownPatterns(), (QStringList{"a.example", "b.example", "zeta.example"}));
-        f.harness.changeSettings([](Settings &s) { s.neverSweep = {u"zeta.example"_qs, u"alpha.example"_qs}; });
-        QCOMPARE(f.shownPatterns(), (QStringList{"alpha.example", "zeta.example"}));
-        for (QLabel *pattern : view.findChildren<QLabel *>(u"pattern"_qs))
-            if (pattern->isVisible() && pattern->text() == u"alpha.example"_qs) QTest::mouseClick(&child<QToolButton>(*pattern->parentWidget(), "removePatternButton"), Qt::LeftButton);
-        QCOMPARE(f.harness.model->settings().neverSweep, QStringList{"zeta.example"});
+        QCOMPARE(h.model->settings().neverSweep, (QStringList{"a.example", "b.example", "zeta.example"}));
+        h.changeSettings([](Settings &s) { s.neverSweep = {u"zeta.example"_qs, u"alpha.example"_qs}; });
+        QCoreApplication::sendPostedEvents();
+        // Sorted for the eye, the rows as made top to bottom: the first one's button removes alpha.example.
+        QList<QLabel *> rows = view.findChildren<QLabel *>(u"pattern"_qs);
+        rows.removeIf([](QLabel *label) { return !label->isVisible(); });
+        QCOMPARE(rows.size(), 2);
+        QTest::mouseClick(&child<QToolButton>(*rows.first()->parentWidget(), "removePatternButton"), Qt::LeftButton);
+        QCOMPARE(h.model->settings().neverSweep, QStringList{"zeta.example"});
 
         QTest::keyClicks(&field, "half.exa");
         child<QCheckBox>(view, "pauseSwitch").click();
-        QVERIFY(f.harness.model->settings().paused);
-        f.harness.dialogs.folders.enqueue(QDir::homePath() + u"/Chosen"_qs);
+        QVERIFY(h.model->settings().paused);
+        h.dialogs.folders.enqueue(QDir::homePath() + u"/Chosen"_qs);
         for (QAbstractButton *button : view.findChildren<QAbstractButton *>())
             if (QStringList{u"Choose…"_qs, u"Open"_qs}.contains(button->text())) button->click();
         // The links: the maker's home, "Send feedback" and "Website".
         for (QLabel *link : view.findChildren<QLabel *>())
             if (link->text().startsWith(u"<a "_qs)) QTest::mouseClick(link, Qt::LeftButton, {}, link->contentsRect().center());
-        QCOMPARE(f.harness.openedUrls, (QList<QUrl>{QUrl::fromLocalFile(QDir::homePath() + u"/Chosen"_qs), QUrl(QString::fromLatin1(BuildConfig::makerHomeURL)),
+        QCOMPARE(h.openedUrls, (QList<QUrl>{QUrl::fromLocalFile(QDir::homePath() + u"/Chosen"_qs), QUrl(QString::fromLatin1(BuildConfig::makerHomeURL)),
                                                     QUrl(QString::fromLatin1(BuildConfig::feedbackURL)), QUrl(QString::fromLatin1(BuildConfig::productPageURL))}));
 
         auto &open = child<QCheckBox>(view, "openAtLoginSwitch");
@@ -119,8 +102,8 @@ private slots:
         const QString folder = QFileInfo(LoginItem::entryPath()).absolutePath();
         QVERIFY(view.close() && QDir(folder).removeRecursively());
         TestFiles::write(folder, "a file where the folder should be");
-        QVERIFY(&f.show() == &view && !open.isChecked());
-        QCOMPARE(field.text(), u"half.exa"_qs);
+        windows.show(*h.model);
+        QVERIFY(windows.window() == &view && !open.isChecked() && field.text() == u"half.exa"_qs);
         open.click();
         QVERIFY(!open.isChecked());
     }
