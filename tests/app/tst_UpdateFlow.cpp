@@ -11,25 +11,12 @@
 
 namespace {
 
-const QString manifestPath = QStringLiteral("/drowsewick/latest.json");
 const int install = Dialogs::firstButton; // the offer's buttons: "Install", "Later"
 const int later = Dialogs::firstButton + 1;
-const QString putOffKey = QStringLiteral("nimbrel.drowsewick.update.promptedVersion");
+const QString putOffKey = u"nimbrel.drowsewick.update.promptedVersion"_qs;
 
-QByteArray manifestFor(const char *version)
-{
-    return QByteArray("{\"version\":\"") + version + "\",\"url\":\"https://127.0.0.1/Drowsewick.zip\",\"notes\":\"n\"}";
-}
-
-// An installation as the controller sees it, failing with this error.
-QFuture<void> failure(const QException &error)
-{
-    QPromise<void> promise;
-    promise.start();
-    promise.setException(error);
-    promise.finish();
-    return promise.future();
-}
+// An alert as one text: its message, its informative text and its buttons, a line each.
+QString textOf(const Alert &alert) { return QStringList({alert.message, alert.informative, alert.buttons.join(u", "_qs)}).join(u'\n'); }
 
 } // namespace
 
@@ -43,17 +30,18 @@ class TestUpdateFlow : public QObject
     // shown, is answered with `answer`.
     std::unique_ptr<ModelHarness> harnessOffering(const char *version, int answer)
     {
-        m_server.answer(manifestPath, 200, manifestFor(version));
+        offer(version);
         auto h = std::make_unique<ModelHarness>();
-        h->manifest = m_server.url(manifestPath);
+        h->manifest = m_server.url(u"/latest.json"_qs);
         h->makeModel();
         h->dialogs.answers.enqueue(answer);
         return h;
     }
+    void offer(const char *version) { m_server.answer(u"/latest.json"_qs, 200, QByteArray("{\"version\":\"") + version + "\",\"url\":\"https://127.0.0.1/D.zip\",\"notes\":\"n\"}"); }
 
 private slots:
     void initTestCase() { QVERIFY2(m_server.isListening(), "no local HTTPS server"); }
-    void init() { QFile::remove(QDir::homePath() + QStringLiteral("/.config/nimbrel/drowsewick.conf")); }
+    void init() { QFile::remove(QDir::homePath() + u"/.config/nimbrel/drowsewick.conf"_qs); }
 
     // At launch, once, silently: an offer unless the user put this very version off with "Later",
     // which then puts it off.
@@ -69,8 +57,7 @@ private slots:
     {
         QFETCH(QString, putOffVersion);
         QFETCH(bool, offered);
-        if (!putOffVersion.isEmpty())
-            UserDefaults::createForPlatform()->setString(putOffKey, putOffVersion);
+        UserDefaults::createForPlatform()->setString(putOffKey, putOffVersion);
         auto h = harnessOffering("2.0", later);
         const int before = m_server.requestCount();
         h->model->start();
@@ -79,36 +66,29 @@ private slots:
         QTest::qWait(100);
         QCOMPARE(m_server.requestCount() - before, 1);
         QCOMPARE(h->dialogs.shown.size(), offered ? 1 : 0);
-        if (offered) {
-            QCOMPARE(h->dialogs.shown.first().message, QStringLiteral("A new version of Drowsewick is available"));
-            QCOMPARE(h->dialogs.shown.first().informative,
-                     QStringLiteral("Drowsewick 2.0 is ready to install — you have 1.0. The app will update itself and relaunch."));
-            QCOMPARE(h->dialogs.shown.first().buttons, (QStringList{"Install", "Later"}));
-            QCOMPARE(UserDefaults::createForPlatform()->stringValue(putOffKey), QStringLiteral("2.0"));
-        }
+        QCOMPARE(textOf(h->dialogs.shown.value(0)), offered ? u"A new version of Drowsewick is available\n"
+                                                              "Drowsewick 2.0 is ready to install — you have 1.0. The app will update itself and relaunch.\nInstall, Later"_qs
+                                                            : u"\n\n"_qs);
+        QCOMPARE(UserDefaults::createForPlatform()->stringValue(putOffKey), u"2.0"_qs);
     }
 
-    // By hand the check always answers: the offer, also of a version put off, or "up to date",
-    // also when the check failed; a second one while the first runs is dropped.
+    // By hand the check always answers, in front: the offer, also of a version put off, or "up to
+    // date", also when the check failed; a second one while the first runs is dropped.
     void aManualCheckAlwaysAnswers()
     {
-        UserDefaults::createForPlatform()->setString(putOffKey, QStringLiteral("2.0"));
+        UserDefaults::createForPlatform()->setString(putOffKey, u"2.0"_qs);
         auto h = harnessOffering("2.0", later);
         const int before = m_server.requestCount();
         h->model->checkForUpdatesManually();
-        QVERIFY(h->model->isCheckingForUpdate());
         h->model->checkForUpdatesManually();
         QTRY_VERIFY(!h->model->isCheckingForUpdate());
         QCOMPARE(m_server.requestCount() - before, 1);
-        QCOMPARE(h->dialogs.shown.size(), 1);
-        QCOMPARE(h->dialogs.activations, 1);
-
-        m_server.answer(manifestPath, 200, manifestFor("1.0"));
+        offer("1.0");
         h->model->checkForUpdatesManually();
         QTRY_VERIFY(!h->model->isCheckingForUpdate());
         QVERIFY(!h->model->availableUpdate());
-        QCOMPARE(h->dialogs.shown.last().message, QStringLiteral("You're up to date"));
-        QCOMPARE(h->dialogs.shown.last().informative, QStringLiteral("Drowsewick 1.0 is the latest version."));
+        QCOMPARE(h->dialogs.shown.size(), 2);
+        QCOMPARE(textOf(h->dialogs.shown.last()), u"You're up to date\nDrowsewick 1.0 is the latest version.\n"_qs);
         QCOMPARE(h->dialogs.activations, 2);
     }
 
@@ -117,54 +97,42 @@ private slots:
     // an installation cancels it and neither quits again nor says anything.
     void installing_data()
     {
-        QTest::addColumn<int>("error"); // -1: none, -2: an error of the system, -3: the app quits first
-        QTest::addColumn<QString>("message");
-        QTest::addColumn<QString>("informative");
-        const QString failed = QStringLiteral("Couldn't install the update. Please try again later, or download it from "
-                                              "apps.nimbrel.example/drowsewick.");
-        QTest::newRow("success") << -1 << QString() << QString();
-        QTest::newRow("read-only location") << int(SelfUpdater::UpdateError::readOnlyLocation) << "Move Drowsewick to Applications"
-                                            << "Drowsewick is running from a read-only location (like a disk image or the Downloads "
-                                               "folder). Drag it to your Applications folder, reopen it, then check for updates again.";
-        QTest::newRow("signature") << int(SelfUpdater::UpdateError::badSignature) << "Update failed" << failed;
-        QTest::newRow("system") << -2 << "Update failed" << failed;
-        QTest::newRow("quit meanwhile") << -3 << QString() << QString();
+        QTest::addColumn<std::function<void()>>("installation"); // none: it does not end by itself
+        QTest::addColumn<QString>("failure");
+        const QString failed = u"Update failed\nCouldn't install the update. Please try again later, or download it from apps.nimbrel.example/drowsewick.\n"_qs;
+        QTest::newRow("success") << std::function<void()>([] {}) << QString();
+        QTest::newRow("read-only location") << std::function<void()>([] { throw SelfUpdater::Failure(SelfUpdater::UpdateError::readOnlyLocation); })
+                                            << u"Move Drowsewick to Applications\nDrowsewick is running from a read-only location (like a disk image or the "
+                                               "Downloads folder). Drag it to your Applications folder, reopen it, then check for updates again.\n"_qs;
+        QTest::newRow("signature") << std::function<void()>([] { throw SelfUpdater::Failure(SelfUpdater::UpdateError::badSignature); }) << failed;
+        QTest::newRow("system") << std::function<void()>([] { throw SelfUpdater::PlatformFailure(u"no space left"_qs); }) << failed;
+        QTest::newRow("quit meanwhile") << std::function<void()>() << QString();
     }
     void installing()
     {
-        QFETCH(int, error);
-        QFETCH(QString, message);
-        QFETCH(QString, informative);
+        QFETCH(std::function<void()>, installation);
+        QFETCH(QString, failure);
         auto h = harnessOffering("2.0", install);
         QPromise<void> pending;
         pending.start();
-        h->install = [&](const UpdateInfo &) {
-            if (error == -2)
-                return failure(SelfUpdater::PlatformFailure(QStringLiteral("no space left")));
-            return error >= 0 ? failure(SelfUpdater::Failure(SelfUpdater::UpdateError(error)))
-                              : error == -1 ? QtFuture::makeReadyFuture() : pending.future();
-        };
+        h->install = [&](const UpdateInfo &) { return installation ? QtFuture::makeReadyFuture().then(installation) : pending.future(); };
         h->model->checkForUpdatesManually();
         QTRY_VERIFY(!h->installed.isEmpty());
-        if (error == -1 || error == -3) {
+        if (failure.isEmpty()) {
             h->model->installUpdate();
             h->model->checkForUpdatesManually();
         }
-        if (error == -3) {
+        if (!installation) {
             QTimer::singleShot(0, qApp, &QCoreApplication::quit);
             QCoreApplication::exec();
             QVERIFY(pending.isCanceled());
         }
         QTest::qWait(100);
         QCOMPARE(h->installed.size(), 1);
-        QCOMPARE(h->quits, error == -1 ? 1 : 0);
-        QCOMPARE(h->dialogs.shown.size(), message.isEmpty() ? 1 : 2);
-        if (!message.isEmpty()) {
-            QCOMPARE(h->dialogs.shown.last().message, message);
-            QCOMPARE(h->dialogs.shown.last().informative, informative);
-            QCOMPARE(h->dialogs.activations, 1);
-            QVERIFY(!h->model->isUpdating() && h->model->availableUpdate());
-        }
+        QCOMPARE(h->quits, installation && failure.isEmpty() ? 1 : 0);
+        QCOMPARE(textOf(h->dialogs.shown.value(1)), failure.isEmpty() ? u"\n\n"_qs : failure);
+        QCOMPARE(h->dialogs.activations, 1);
+        QVERIFY(failure.isEmpty() || (!h->model->isUpdating() && h->model->availableUpdate()));
     }
 
     // The real alerts: the offer, asked to come to the front, takes the focus; a failure, not
@@ -172,22 +140,21 @@ private slots:
     void onlyTheAlertsAskedForComeToTheFront()
     {
         const std::unique_ptr<Dialogs> dialogs = Dialogs::createForPlatform();
-        const auto answerNext = [](const QString &title, bool &quiet) {
-            QTimer::singleShot(0, [title, &quiet] {
+        bool quiet = true;
+        // Answers the next alert with its last button, noting whether it opened quietly.
+        const auto answerNext = [&quiet] {
+            QTimer::singleShot(0, [&quiet] {
                 auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
                 quiet = box->testAttribute(Qt::WA_ShowWithoutActivating);
-                const QList<QAbstractButton *> buttons = box->buttons();
-                const auto named = std::find_if(buttons.begin(), buttons.end(), [&](QAbstractButton *b) { return b->text() == title; });
-                (named == buttons.end() ? buttons.first() : *named)->click();
+                box->buttons().constLast()->click();
             });
         };
-        bool quiet = true;
         dialogs->activateApplication();
-        answerNext(QStringLiteral("Later"), quiet);
-        QCOMPARE(dialogs->alert({QStringLiteral("Offer"), QString(), {"Install", "Later"}}), later);
+        answerNext();
+        QCOMPARE(dialogs->alert({u"Offer"_qs, QString(), {"Install", "Later"}}), later);
         QVERIFY(!quiet);
-        answerNext(QString(), quiet);
-        QCOMPARE(dialogs->alert({QStringLiteral("Update failed"), QString(), {}}), Dialogs::firstButton);
+        answerNext();
+        QCOMPARE(dialogs->alert({u"Update failed"_qs, QString(), {}}), Dialogs::firstButton);
         QVERIFY(quiet);
     }
 };
