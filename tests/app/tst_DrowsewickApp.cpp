@@ -39,18 +39,17 @@ private slots:
         Standin::setWindows(twoTabs, QJsonObject{{"automation", "denied"}});
         ModelHarness h;
         DrowsewickApp app(*h.model, true);
+        // The visible entries as the user reads them, "(off)" when disabled.
         const auto texts = [&app] {
             QStringList texts;
-            for (QAction *action : app.menu().actions()) {
-                if (action->isVisible())
-                    texts.append(action->isSeparator() ? u"—"_qs : action->text() + (action->isEnabled() ? "" : " (off)"));
-            }
+            for (QAction *action : app.menu().actions())
+                if (action->isVisible()) texts.append(action->isSeparator() ? u"—"_qs : action->text() + (action->isEnabled() ? "" : " (off)"));
             return texts;
         };
         // Each command is followed by a check of what it does.
         const auto trigger = [&app](const QString &text) {
             for (QAction *action : app.menu().actions())
-                action->text() == text ? action->trigger() : void();
+                if (action->text() == text) action->trigger();
         };
         QCOMPARE(texts(), (QStringList{"Safari not open (off)", "—", "Save all open tabs", "Sweep idle tabs now", "Pause sweeping", "—", "Archived tabs…",
                                        "Open archive folder", "Settings…", "—", "Check for Updates…", "—", "Quit Drowsewick"}));

@@ -80,15 +80,6 @@ private slots:
     {
         QTest::addColumn<Change>("change");
         QTest::addColumn<QString>("outcome");
-        // Three files, each as long as the listing says unless it says 200,000 bytes: that it tells as 1,000.
-        const auto large = [](qsizetype bytes) {
-            return Change([=](auto &t) {
-                for (const char *name : {"1", "2", "3"})
-                    TestFiles::write(t.staged() + u"/resources/part"_qs + QLatin1String(name), QByteArray(bytes, 'x'));
-                t.resign();
-                t.m_answer.archive = Bundles::zip(t.root(u"staging"_qs)).replace(QByteArray::fromHex("400d0300"), QByteArray::fromHex("e8030000"));
-            });
-        };
         QTest::newRow("answered 404") << Change([](auto &t) { t.m_answer.status = 404; }) << "download";
         QTest::newRow("no zip") << Change([](auto &t) { t.m_answer.archive = "<html>Not a zip</html>"; }) << "unpack";
         QTest::newRow("bundle only in a subfolder, or its extension in capitals")
@@ -98,8 +89,12 @@ private slots:
         QTest::newRow("executable that fails") << Change([](auto &t) { TestFiles::write(UpdatePlatform::executable(t.staged()), "#!/bin/sh\necho 2.0\nexit 1\n", true), t.resign(); }) << "badSignature";
         QTest::newRow("executable that does not answer in time") << Change([](auto &t) { TestFiles::write(UpdatePlatform::executable(t.staged()), "#!/bin/sh\nexec sleep 30\n", true), t.resign(); }) << "badSignature";
         QTest::newRow("download past its size") << Change([](auto &t) { t.m_environment.limits.downloadBytes = 512; }) << "download";
-        QTest::newRow("listing past the unpacked size") << large(30'000) << "unpack";
-        QTest::newRow("a file past it, the listing understating it") << large(200'000) << "unpack";
+        // Every file of the bundle fits, but not all of them.
+        QTest::newRow("listing past the unpacked size") << Change([](auto &t) { t.m_environment.limits.unpackedBytes = 512; }) << "unpack";
+        QTest::newRow("a file past it, the listing understating it") << Change([](auto &t) { // its 200,000 bytes told as 1,000
+            TestFiles::write(t.staged() + u"/resources/large"_qs, QByteArray(200'000, 'x')), t.resign();
+            t.m_answer.archive = Bundles::zip(t.root(u"staging"_qs)).replace(QByteArray::fromHex("400d0300"), QByteArray::fromHex("e8030000"));
+        }) << "unpack";
         QTest::newRow("download that stalls") << Change([](auto &t) { t.m_answer.bytesPerTick = 50, t.m_environment.limits.stallWindow = 500ms, t.m_environment.limits.stallBytes = 4096; }) << "platform: the download stalled";
         QTest::newRow("installation past its deadline") << Change([](auto &t) { t.m_answer.bytesPerTick = 50, t.m_environment.limits.deadline = 500ms; }) << "platform: the installation took too long";
         QTest::newRow("cache folder writable by all") << Change([](auto &t) { QDir().mkpath(t.m_environment.workRoot), chmod(t.root(u"cache"_qs), 0777); })
@@ -183,8 +178,7 @@ private slots:
         const QDir unpacked(workFolder() + u"/unpacked"_qs);
         const QString first = unpacked.filePath(unpacked.entryList({u"*.app"_qs}, QDir::Dirs | QDir::CaseSensitive, QDir::Unsorted).value(0));
         const bool fails = !behaviour.isEmpty();
-        const QByteArray label = fails ? "old" : first.endsWith(u"Beta.app"_qs) ? "beta" : "new";
-        QTRY_COMPARE_WITH_TIMEOUT(TestFiles::read(root(u"started"_qs)), Bundles::startedAs(label, installed()), 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(TestFiles::read(root(u"started"_qs)), Bundles::startedAs(fails ? "old" : first.endsWith(u"Beta.app"_qs) ? "beta" : "new", installed()), 10000);
         QCOMPARE(TestFiles::contents(installed()), fails ? before : TestFiles::contents(first));
         QVERIFY(!QFileInfo::exists(backup));
         // Owner, group and others as hexadecimal digits.
@@ -218,14 +212,13 @@ private slots:
             qputenv("DROWSEWICK_TEST_PRIVATE_MOUNTS", "1");
             const ToolRun child = runTool(u"unshare"_qs, {u"--mount"_qs, u"--propagation"_qs, u"private"_qs, QCoreApplication::applicationFilePath(), u"refusesReadOnlyVolume"_qs});
             // Without root, or a mount namespace, unshare does not start it.
-            if (!child.output.contains("TestSelfUpdater") || child.output.contains("\nSKIP"))
+            if (!child.output.contains("TestSelfUpdater"))
                 QSKIP("this system does not let tests mount a volume");
             QVERIFY2(child.exitCode == 0, child.output.constData());
             return;
         }
         MemoryVolume volume(installed());
-        if (!volume.isMounted())
-            QSKIP("this system does not let tests mount a volume");
+        QVERIFY(volume.isMounted());
         Bundles::make(installed(), "old", root(u"started"_qs));
         QVERIFY(volume.makeReadOnly());
         QCOMPARE(outcomeOf(serve()), u"readOnlyLocation"_qs);
