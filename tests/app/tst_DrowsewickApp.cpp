@@ -58,8 +58,8 @@ private slots:
         // It leads to where the permission is given: the privacy settings of macOS, or here the
         // stand-in's own command.
         trigger(u"Allow Safari access…"_qs);
-        QVERIFY(macOSFlavour() ? h.openedUrls.value(0) == QUrl(u"x-apple.systempreferences:com.apple.preference.security?Privacy_Automation"_qs)
-                               : h.dialogs.shown.value(0).message == u"Allow Drowsewick to control Safari"_qs);
+        QCOMPARE(macOSFlavour() ? h.openedUrls.value(0).toString() : h.dialogs.shown.value(0).message,
+                 macOSFlavour() ? u"x-apple.systempreferences:com.apple.preference.security?Privacy_Automation"_qs : u"Allow Drowsewick to control Safari"_qs);
         Standin::setWindows(twoTabs);
         h.model->tick();
         trigger(u"Sweep idle tabs now"_qs);

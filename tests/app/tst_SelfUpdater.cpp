@@ -6,6 +6,7 @@
 
 #include <QCoreApplication>
 
+#include <csignal>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -59,7 +60,6 @@ public:
     }
 
 private slots:
-    void initTestCase() { QVERIFY2(m_server.isListening(), "cannot make a certificate with openssl or listen on 127.0.0.1"); }
     void init()
     {
         m_root = std::make_unique<QTemporaryDir>();
@@ -160,10 +160,7 @@ private slots:
         TestFiles::write(root(u"tools/"_qs) + tool, "#!/bin/sh\n" + behaviour + "\n", true);
         const QByteArray path = qgetenv("PATH"); // the swap script inherits it
         qputenv("PATH", QFile::encodeName(root(u"tools"_qs)) + ':' + path);
-        QProcess app;
-        app.start(u"sleep"_qs, {u"30"_qs});
-        QVERIFY(app.waitForStarted());
-        m_environment.pid = app.processId();
+        QVERIFY(QProcess::startDetached(u"sleep"_qs, {u"30"_qs}, {}, &m_environment.pid)); // the app
         const QMap<QString, QByteArray> before = TestFiles::contents(installed());
         QCOMPARE(outcomeOf(serve()), u"installed"_qs);
         qputenv("PATH", path);
@@ -172,8 +169,7 @@ private slots:
         QCOMPARE(TestFiles::contents(installed()), before);
         const pid_t swap = runTool(u"pgrep"_qs, {u"-of"_qs, workFolder() + u".sh"_qs}).output.trimmed().toInt();
         QVERIFY2(swap > 0 && ::getsid(swap) != ::getsid(0), "the swap script does not run in a session of its own");
-        app.kill();
-        app.waitForFinished();
+        ::kill(pid_t(m_environment.pid), SIGKILL);
 
         const QDir unpacked(workFolder() + u"/unpacked"_qs);
         const QString first = unpacked.filePath(unpacked.entryList({u"*.app"_qs}, QDir::Dirs | QDir::CaseSensitive, QDir::Unsorted).value(0));
