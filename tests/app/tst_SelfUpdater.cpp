@@ -90,7 +90,7 @@ private slots:
         QTest::newRow("executable that does not answer in time") << Change([](auto &t) { TestFiles::write(UpdatePlatform::executable(t.staged()), "#!/bin/sh\nexec sleep 30\n", true), t.resign(); }) << "badSignature";
         QTest::newRow("download past its size") << Change([](auto &t) { t.m_environment.limits.downloadBytes = 512; }) << "download";
         // Every file of the bundle fits, but not all of them.
-        QTest::newRow("listing past the unpacked size") << Change([](auto &t) { t.m_environment.limits.unpackedBytes = 512; }) << "unpack";
+        QTest::newRow("listing past the unpacked size") << Change([](auto &t) { TestFiles::write(t.staged() + u"/resources/part"_qs, QByteArray(400, 'x')), t.resign(), t.m_environment.limits.unpackedBytes = 512; }) << "unpack";
         QTest::newRow("a file past it, the listing understating it") << Change([](auto &t) { // its 200,000 bytes told as 1,000
             TestFiles::write(t.staged() + u"/resources/large"_qs, QByteArray(200'000, 'x')), t.resign();
             t.m_answer.archive = Bundles::zip(t.root(u"staging"_qs)).replace(QByteArray::fromHex("400d0300"), QByteArray::fromHex("e8030000"));
