@@ -6,7 +6,6 @@
 
 #include <QCoreApplication>
 
-#include <csignal>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -64,7 +63,7 @@ private slots:
     {
         m_root = std::make_unique<QTemporaryDir>();
         m_environment = {.bundlePath = root(u"Applications/Drowsewick.app"_qs), .privateRoot = root(u"cache"_qs), .workRoot = root(u"cache/com.nimbrel.drowsewick/update"_qs),
-                         .publisher = m_publisher.trusted, .pid = Bundles::endedProcess(), .limits = {.unpackedBytes = 64 * 1024, .versionCheck = 3s}};
+                         .publisher = m_publisher.trusted, .pid = Bundles::endedProcess(), .limits = {.unpackedBytes = 64 * 1024}};
         Bundles::make(installed(), "old", root(u"started"_qs));
         m_answer = {};
         stage(staged());
@@ -87,7 +86,7 @@ private slots:
         QTest::newRow("signed by another") << Change([](auto &t) { Bundles::sign(Bundles::makePublisher(t.m_keys.path(), u"stranger"_qs), t.staged()); }) << "badSignature";
         QTest::newRow("older release served as new") << Change([](auto &t) { t.stage(t.staged(), "older", "1.5"); }) << "badSignature";
         QTest::newRow("executable that fails") << Change([](auto &t) { TestFiles::write(UpdatePlatform::executable(t.staged()), "#!/bin/sh\necho 2.0\nexit 1\n", true), t.resign(); }) << "badSignature";
-        QTest::newRow("executable that does not answer in time") << Change([](auto &t) { TestFiles::write(UpdatePlatform::executable(t.staged()), "#!/bin/sh\nexec sleep 30\n", true), t.resign(); }) << "badSignature";
+        QTest::newRow("executable that does not answer in time") << Change([](auto &t) { TestFiles::write(UpdatePlatform::executable(t.staged()), "#!/bin/sh\nexec sleep 30\n", true), t.resign(), t.m_environment.limits.versionCheck = 300ms; }) << "badSignature";
         QTest::newRow("download past its size") << Change([](auto &t) { t.m_environment.limits.downloadBytes = 512; }) << "download";
         // Every file of the bundle fits, but not all of them.
         QTest::newRow("listing past the unpacked size") << Change([](auto &t) { TestFiles::write(t.staged() + u"/resources/part"_qs, QByteArray(400, 'x')), t.resign(), t.m_environment.limits.unpackedBytes = 512; }) << "unpack";
@@ -160,16 +159,20 @@ private slots:
         TestFiles::write(root(u"tools/"_qs) + tool, "#!/bin/sh\n" + behaviour + "\n", true);
         const QByteArray path = qgetenv("PATH"); // the swap script inherits it
         qputenv("PATH", QFile::encodeName(root(u"tools"_qs)) + ':' + path);
-        QVERIFY(QProcess::startDetached(u"sleep"_qs, {u"30"_qs}, {}, &m_environment.pid)); // the app
+        QProcess app;
+        app.start(u"sleep"_qs, {u"30"_qs});
+        QVERIFY(app.waitForStarted());
+        m_environment.pid = app.processId();
         const QMap<QString, QByteArray> before = TestFiles::contents(installed());
         QCOMPARE(outcomeOf(serve()), u"installed"_qs);
         qputenv("PATH", path);
         QVERIFY(!QFileInfo::exists(backup));
-        QTest::qWait(500);
+        QTest::qWait(300); // the swap script looks every 200 ms
         QCOMPARE(TestFiles::contents(installed()), before);
         const pid_t swap = runTool(u"pgrep"_qs, {u"-of"_qs, workFolder() + u".sh"_qs}).output.trimmed().toInt();
         QVERIFY2(swap > 0 && ::getsid(swap) != ::getsid(0), "the swap script does not run in a session of its own");
-        ::kill(pid_t(m_environment.pid), SIGKILL);
+        app.kill();
+        app.waitForFinished();
 
         const QDir unpacked(workFolder() + u"/unpacked"_qs);
         const QString first = unpacked.filePath(unpacked.entryList({u"*.app"_qs}, QDir::Dirs | QDir::CaseSensitive, QDir::Unsorted).value(0));
@@ -214,9 +217,8 @@ private slots:
             return;
         }
         MemoryVolume volume(installed());
-        QVERIFY(volume.isMounted());
         Bundles::make(installed(), "old", root(u"started"_qs));
-        QVERIFY(volume.makeReadOnly());
+        QVERIFY(volume.isMounted() && volume.makeReadOnly());
         QCOMPARE(outcomeOf(serve()), u"readOnlyLocation"_qs);
     }
 };
