@@ -6,32 +6,13 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QMessageBox>
-#include <QPromise>
 #include <QTimer>
 
-namespace {
+const int later = Dialogs::firstButton + 1; // the offer's second button
+const QString putOffKey = u"nimbrel.drowsewick.update.promptedVersion"_qs;
 
-const QString manifestPath = QStringLiteral("/drowsewick/latest.json");
-const int install = Dialogs::firstButton; // the offer's buttons: "Install", "Later"
-const int later = Dialogs::firstButton + 1;
-const QString putOffKey = QStringLiteral("nimbrel.drowsewick.update.promptedVersion");
-
-QByteArray manifestFor(const char *version)
-{
-    return QByteArray("{\"version\":\"") + version + "\",\"url\":\"https://127.0.0.1/Drowsewick.zip\",\"notes\":\"n\"}";
-}
-
-// An installation as the controller sees it, failing with this error.
-QFuture<void> failure(const QException &error)
-{
-    QPromise<void> promise;
-    promise.start();
-    promise.setException(error);
-    promise.finish();
-    return promise.future();
-}
-
-} // namespace
+// An alert as one text: its message, its informative text and its buttons, a line each.
+static QString textOf(const Alert &alert) { return QStringList({alert.message, alert.informative, alert.buttons.join(u", "_qs)}).join(u'\n'); }
 
 class TestUpdateFlow : public QObject
 {
@@ -41,130 +22,85 @@ class TestUpdateFlow : public QObject
 
     // A controller whose update host is the local server, offering `version`; the offer, when
     // shown, is answered with `answer`.
-    std::unique_ptr<ModelHarness> harnessOffering(const char *version, int answer)
+    std::unique_ptr<ModelHarness> harnessOffering(const QByteArray &version, int answer)
     {
-        m_server.answer(manifestPath, 200, manifestFor(version));
+        m_server.answer(u"/latest.json"_qs, 200, "{\"version\":\"" + version + "\",\"url\":\"https://127.0.0.1/D.zip\",\"notes\":\"n\"}");
         auto h = std::make_unique<ModelHarness>();
-        h->manifest = m_server.url(manifestPath);
+        h->manifest = m_server.url(u"/latest.json"_qs);
         h->makeModel();
         h->dialogs.answers.enqueue(answer);
         return h;
     }
 
 private slots:
-    void initTestCase() { QVERIFY2(m_server.isListening(), "no local HTTPS server"); }
-    void init() { QFile::remove(QDir::homePath() + QStringLiteral("/.config/nimbrel/drowsewick.conf")); }
-
-    // At launch, once, silently: an offer unless the user put this very version off with "Later",
-    // which then puts it off.
-    void theLaunchCheckOffersANewVersionUnlessPutOff_data()
+    // At launch, once, the check offers a new version unless the user put this very
+    // version off with "Later", which then puts it off. By hand it always answers, in front: the
+    // offer, also of a version put off, or "up to date"; a second check while one runs is dropped.
+    void aCheckOffersWhatIsNew_data()
     {
+        QTest::addColumn<bool>("byHand");
         QTest::addColumn<QString>("putOffVersion");
-        QTest::addColumn<bool>("offered");
-        QTest::newRow("nothing put off") << QString() << true;
-        QTest::newRow("this version put off") << "2.0" << false;
-        QTest::newRow("an older version put off") << "1.5" << true;
+        QTest::addColumn<QByteArray>("served");
+        QTest::addColumn<QString>("alert");
+        const QString offer = u"A new version of Drowsewick is available\nDrowsewick 2.0 is ready to install — you have 1.0. The app will update itself and relaunch.\nInstall, Later"_qs;
+        QTest::newRow("at launch, nothing put off") << false << QString() << QByteArray("2.0") << offer;
+        QTest::newRow("at launch, this version put off") << false << "2.0" << QByteArray("2.0") << QString();
+        QTest::newRow("at launch, an older version put off") << false << "1.5" << QByteArray("2.0") << offer;
+        QTest::newRow("by hand, this version put off") << true << "2.0" << QByteArray("2.0") << offer;
+        QTest::newRow("by hand, nothing newer") << true << QString() << QByteArray("1.0") << u"You're up to date\nDrowsewick 1.0 is the latest version.\n"_qs;
     }
-    void theLaunchCheckOffersANewVersionUnlessPutOff()
+    void aCheckOffersWhatIsNew()
     {
+        QFETCH(bool, byHand);
         QFETCH(QString, putOffVersion);
-        QFETCH(bool, offered);
-        if (!putOffVersion.isEmpty())
-            UserDefaults::createForPlatform()->setString(putOffKey, putOffVersion);
-        auto h = harnessOffering("2.0", later);
+        QFETCH(QByteArray, served);
+        QFETCH(QString, alert);
+        UserDefaults::createForPlatform()->setString(putOffKey, putOffVersion);
+        auto h = harnessOffering(served, later);
         const int before = m_server.requestCount();
-        h->model->start();
-        h->model->start();
-        QTRY_VERIFY(h->model->availableUpdate().has_value());
+        for (int twice = 0; twice < 2; ++twice)
+            byHand ? h->model->checkForUpdatesManually() : h->model->start();
+        QTRY_VERIFY(h->model->availableUpdate() || !h->dialogs.shown.isEmpty());
         QTest::qWait(100);
         QCOMPARE(m_server.requestCount() - before, 1);
-        QCOMPARE(h->dialogs.shown.size(), offered ? 1 : 0);
-        if (offered) {
-            QCOMPARE(h->dialogs.shown.first().message, QStringLiteral("A new version of Drowsewick is available"));
-            QCOMPARE(h->dialogs.shown.first().informative,
-                     QStringLiteral("Drowsewick 2.0 is ready to install — you have 1.0. The app will update itself and relaunch."));
-            QCOMPARE(h->dialogs.shown.first().buttons, (QStringList{"Install", "Later"}));
-            QCOMPARE(UserDefaults::createForPlatform()->stringValue(putOffKey), QStringLiteral("2.0"));
-        }
+        QCOMPARE(textOf(h->dialogs.shown.value(0)), alert.isEmpty() ? u"\n\n"_qs : alert);
+        QCOMPARE(std::pair(h->dialogs.shown.size(), h->dialogs.activations), std::pair(qsizetype(!alert.isEmpty()), int(!alert.isEmpty()))); // in front
+        QCOMPARE(UserDefaults::createForPlatform()->stringValue(putOffKey), alert.startsWith(u"A new"_qs) ? u"2.0"_qs : putOffVersion);
     }
 
-    // By hand the check always answers: the offer, also of a version put off, or "up to date",
-    // also when the check failed; a second one while the first runs is dropped.
-    void aManualCheckAlwaysAnswers()
-    {
-        UserDefaults::createForPlatform()->setString(putOffKey, QStringLiteral("2.0"));
-        auto h = harnessOffering("2.0", later);
-        const int before = m_server.requestCount();
-        h->model->checkForUpdatesManually();
-        QVERIFY(h->model->isCheckingForUpdate());
-        h->model->checkForUpdatesManually();
-        QTRY_VERIFY(!h->model->isCheckingForUpdate());
-        QCOMPARE(m_server.requestCount() - before, 1);
-        QCOMPARE(h->dialogs.shown.size(), 1);
-        QCOMPARE(h->dialogs.activations, 1);
-
-        m_server.answer(manifestPath, 200, manifestFor("1.0"));
-        h->model->checkForUpdatesManually();
-        QTRY_VERIFY(!h->model->isCheckingForUpdate());
-        QVERIFY(!h->model->availableUpdate());
-        QCOMPARE(h->dialogs.shown.last().message, QStringLiteral("You're up to date"));
-        QCOMPARE(h->dialogs.shown.last().informative, QStringLiteral("Drowsewick 1.0 is the latest version."));
-        QCOMPARE(h->dialogs.activations, 2);
-    }
-
-    // "Install": the app quits once the swap script runs, and nothing else starts meanwhile; a
-    // failure says why, in front of nothing, and the update can be tried again; quitting during
-    // an installation cancels it and neither quits again nor says anything.
+    // "Install": the app quits once the swap script runs, and no second installation starts
+    // meanwhile; a failure says why, in front of nothing, and the update can be tried again;
+    // quitting during an installation cancels it and neither quits again nor says anything.
     void installing_data()
     {
-        QTest::addColumn<int>("error"); // -1: none, -2: an error of the system, -3: the app quits first
-        QTest::addColumn<QString>("message");
-        QTest::addColumn<QString>("informative");
-        const QString failed = QStringLiteral("Couldn't install the update. Please try again later, or download it from "
-                                              "apps.nimbrel.example/drowsewick.");
-        QTest::newRow("success") << -1 << QString() << QString();
-        QTest::newRow("read-only location") << int(SelfUpdater::UpdateError::readOnlyLocation) << "Move Drowsewick to Applications"
-                                            << "Drowsewick is running from a read-only location (like a disk image or the Downloads "
-                                               "folder). Drag it to your Applications folder, reopen it, then check for updates again.";
-        QTest::newRow("signature") << int(SelfUpdater::UpdateError::badSignature) << "Update failed" << failed;
-        QTest::newRow("system") << -2 << "Update failed" << failed;
-        QTest::newRow("quit meanwhile") << -3 << QString() << QString();
+        QTest::addColumn<std::function<void()>>("installation"); // none: it does not end by itself
+        QTest::addColumn<QString>("failure");
+        const QString failed = u"Update failed\nCouldn't install the update. Please try again later, or download it from apps.nimbrel.example/drowsewick.\n"_qs;
+        QTest::newRow("success") << std::function<void()>([] {}) << QString();
+        QTest::newRow("read-only location") << std::function<void()>([] { throw SelfUpdater::Failure(SelfUpdater::UpdateError::readOnlyLocation); }) << u"Move Drowsewick to Applications\n"
+                                               "Drowsewick is running from a read-only location (like a disk image or the Downloads folder). Drag it to your Applications folder, reopen it, then check for updates again.\n"_qs;
+        QTest::newRow("signature") << std::function<void()>([] { throw SelfUpdater::Failure(SelfUpdater::UpdateError::badSignature); }) << failed;
+        QTest::newRow("system") << std::function<void()>([] { throw SelfUpdater::PlatformFailure(u"no space left"_qs); }) << failed;
+        QTest::newRow("quit meanwhile") << std::function<void()>() << QString();
     }
     void installing()
     {
-        QFETCH(int, error);
-        QFETCH(QString, message);
-        QFETCH(QString, informative);
-        auto h = harnessOffering("2.0", install);
-        QPromise<void> pending;
-        pending.start();
-        h->install = [&](const UpdateInfo &) {
-            if (error == -2)
-                return failure(SelfUpdater::PlatformFailure(QStringLiteral("no space left")));
-            return error >= 0 ? failure(SelfUpdater::Failure(SelfUpdater::UpdateError(error)))
-                              : error == -1 ? QtFuture::makeReadyFuture() : pending.future();
-        };
+        QFETCH(std::function<void()>, installation);
+        QFETCH(QString, failure);
+        auto h = harnessOffering("2.0", Dialogs::firstButton) /* "Install" */;
+        QFutureInterface<void> pending(QFutureInterfaceBase::Started);
+        h->install = [&](const UpdateInfo &) { return installation ? QtFuture::makeReadyFuture().then(installation) : pending.future(); };
         h->model->checkForUpdatesManually();
         QTRY_VERIFY(!h->installed.isEmpty());
-        if (error == -1 || error == -3) {
-            h->model->installUpdate();
-            h->model->checkForUpdatesManually();
-        }
-        if (error == -3) {
-            QTimer::singleShot(0, qApp, &QCoreApplication::quit);
-            QCoreApplication::exec();
-            QVERIFY(pending.isCanceled());
-        }
         QTest::qWait(100);
-        QCOMPARE(h->installed.size(), 1);
-        QCOMPARE(h->quits, error == -1 ? 1 : 0);
-        QCOMPARE(h->dialogs.shown.size(), message.isEmpty() ? 1 : 2);
-        if (!message.isEmpty()) {
-            QCOMPARE(h->dialogs.shown.last().message, message);
-            QCOMPARE(h->dialogs.shown.last().informative, informative);
-            QCOMPARE(h->dialogs.activations, 1);
-            QVERIFY(!h->model->isUpdating() && h->model->availableUpdate());
-        }
+        h->model->installUpdate(); // dropped while one runs; after a failure, tried again
+        if (!installation) // the user quits
+            QTimer::singleShot(0, qApp, &QCoreApplication::quit), QCoreApplication::exec();
+        QCOMPARE(pending.isCanceled(), !installation);
+        QCOMPARE(h->installed.size(), failure.isEmpty() ? 1 : 2);
+        QCOMPARE(h->quits, installation && failure.isEmpty() ? 1 : 0);
+        QCOMPARE(textOf(h->dialogs.shown.value(1)), failure.isEmpty() ? u"\n\n"_qs : failure);
+        QCOMPARE(h->dialogs.activations, 1);
     }
 
     // The real alerts: the offer, asked to come to the front, takes the focus; a failure, not
@@ -172,23 +108,18 @@ private slots:
     void onlyTheAlertsAskedForComeToTheFront()
     {
         const std::unique_ptr<Dialogs> dialogs = Dialogs::createForPlatform();
-        const auto answerNext = [](const QString &title, bool &quiet) {
-            QTimer::singleShot(0, [title, &quiet] {
-                auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
-                quiet = box->testAttribute(Qt::WA_ShowWithoutActivating);
-                const QList<QAbstractButton *> buttons = box->buttons();
-                const auto named = std::find_if(buttons.begin(), buttons.end(), [&](QAbstractButton *b) { return b->text() == title; });
-                (named == buttons.end() ? buttons.first() : *named)->click();
-            });
+        QList<bool> quiet; // whether each alert opened without taking the focus
+        const auto answerWithTheLastButton = [&quiet] {
+            auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+            quiet.append(box->testAttribute(Qt::WA_ShowWithoutActivating));
+            box->buttons().constLast()->click();
         };
-        bool quiet = true;
         dialogs->activateApplication();
-        answerNext(QStringLiteral("Later"), quiet);
-        QCOMPARE(dialogs->alert({QStringLiteral("Offer"), QString(), {"Install", "Later"}}), later);
-        QVERIFY(!quiet);
-        answerNext(QString(), quiet);
-        QCOMPARE(dialogs->alert({QStringLiteral("Update failed"), QString(), {}}), Dialogs::firstButton);
-        QVERIFY(quiet);
+        QTimer::singleShot(0, answerWithTheLastButton);
+        QCOMPARE(dialogs->alert({u"Offer"_qs, QString(), {"Install", "Later"}}), later);
+        QTimer::singleShot(0, answerWithTheLastButton);
+        QCOMPARE(dialogs->alert({u"Update failed"_qs, QString(), {}}), Dialogs::firstButton);
+        QCOMPARE(quiet, (QList<bool>{false, true}));
     }
 };
 
