@@ -61,7 +61,8 @@ private slots:
         ArchiveBrowserController windows;
         ArchiveBrowserView &view = show(windows, h);
         QCOMPARE(child<QLabel>(view, "emptyTitle").text(), u"No archived tabs yet."_qs);
-        QCOMPARE(child<QLabel>(view, "emptyCaption").text(), u"Idle Safari tabs land here as Markdown — or use “Save all open tabs”."_qs);
+        QCOMPARE(child<QLabel>(view, "emptyCaption").text(),
+                 u"Idle Safari tabs land here as Markdown — or use “Save all open tabs”."_qs);
         QVERIFY(child<QLabel>(view, "emptyCaption").isVisible());
         QCOMPARE(child<QLabel>(view, "archivedCount").text(), u"0 archived"_qs);
         QTest::mouseClick(view.findChild<QPushButton *>(), Qt::LeftButton);

@@ -107,9 +107,10 @@ private slots:
         };
         const QList<ArchivedTab> first = makeTabs();
         const QList<ArchivedTab> second = makeTabs();
-        const QStringList queries = {QStringLiteral("ä"), QStringLiteral("k"), QStringLiteral("guide news"),
-                                     QStringLiteral("σ"), QStringLiteral("e.org/g"), QString(QStringLiteral("\U00010400")).toLower(),
-                                     QStringLiteral("i\u0307x"), QStringLiteral("`")};
+        const QStringList queries
+                = {QStringLiteral("ä"),        QStringLiteral("k"),       QStringLiteral("guide news"),
+                   QStringLiteral("σ"),        QStringLiteral("e.org/g"), QString(QStringLiteral("\U00010400")).toLower(),
+                   QStringLiteral("i\u0307x"), QStringLiteral("`")};
 
         ArchiveSearch search;
         QVERIFY(found(search, {}, QStringLiteral("a")).empty());

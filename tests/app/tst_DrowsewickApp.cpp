@@ -19,15 +19,21 @@ private slots:
     {
         QTest::addColumn<MenuInputs>("inputs");
         QTest::addColumn<QStringList>("texts");
-        QTest::newRow("update found, checking again") << MenuInputs{.lastSweepSummary = {}, .updateVersion = u"1.5"_qs, .isCheckingForUpdate = true} << QStringList{"Update to 1.5…", "Checking for Updates… (off)"};
-        QTest::newRow("installing") << MenuInputs{.lastSweepSummary = {}, .updateVersion = u"1.5"_qs, .isUpdating = true} << QStringList{"Installing update… (off)", "Check for Updates… (off)"};
-        QTest::newRow("updates left to a package manager") << MenuInputs{.lastSweepSummary = {}, .updateVersion = u"1.5"_qs, .selfUpdate = false} << QStringList{"", ""};
+        QTest::newRow("update found, checking again")
+                << MenuInputs{.lastSweepSummary = {}, .updateVersion = u"1.5"_qs, .isCheckingForUpdate = true}
+                << QStringList{"Update to 1.5…", "Checking for Updates… (off)"};
+        QTest::newRow("installing") << MenuInputs{.lastSweepSummary = {}, .updateVersion = u"1.5"_qs, .isUpdating = true}
+                                    << QStringList{"Installing update… (off)", "Check for Updates… (off)"};
+        QTest::newRow("updates left to a package manager")
+                << MenuInputs{.lastSweepSummary = {}, .updateVersion = u"1.5"_qs, .selfUpdate = false} << QStringList{"", ""};
     }
     void menuState()
     {
         QFETCH(MenuInputs, inputs);
         QFETCH(QStringList, texts);
-        const auto shown = [](const MenuEntryState &entry) { return entry.visible ? entry.text + (entry.enabled ? "" : " (off)") : QString(); };
+        const auto shown = [](const MenuEntryState &entry) {
+            return entry.visible ? entry.text + (entry.enabled ? "" : " (off)") : QString();
+        };
         QCOMPARE((QStringList{shown(MenuState::of(inputs).update), shown(MenuState::of(inputs).checkForUpdates)}), texts);
     }
 
@@ -43,7 +49,8 @@ private slots:
         const auto texts = [&app] {
             QStringList texts;
             for (QAction *action : app.menu().actions())
-                if (action->isVisible()) texts.append(action->isSeparator() ? u"—"_qs : action->text() + (action->isEnabled() ? "" : " (off)"));
+                if (action->isVisible())
+                    texts.append(action->isSeparator() ? u"—"_qs : action->text() + (action->isEnabled() ? "" : " (off)"));
             return texts;
         };
         // Each command is followed by a check of what it does.
@@ -51,19 +58,24 @@ private slots:
             for (QAction *action : app.menu().actions())
                 if (action->text() == text) action->trigger();
         };
-        QCOMPARE(texts(), (QStringList{"Safari not open (off)", "—", "Save all open tabs", "Sweep idle tabs now", "Pause sweeping", "—", "Archived tabs…",
-                                       "Open archive folder", "Settings…", "—", "Check for Updates…", "—", "Quit Drowsewick"}));
+        QCOMPARE(texts(),
+                 (QStringList{"Safari not open (off)", "—", "Save all open tabs", "Sweep idle tabs now", "Pause sweeping", "—",
+                               "Archived tabs…", "Open archive folder", "Settings…", "—", "Check for Updates…", "—",
+                               "Quit Drowsewick"}));
         h.model->tick();
         QCOMPARE(texts().mid(0, 2), (QStringList{"Safari access needed — click below (off)", "Allow Safari access…"}));
         // It leads to where the permission is given: the privacy settings of macOS, or here the
         // stand-in's own command.
         trigger(u"Allow Safari access…"_qs);
         QCOMPARE(macOSFlavour() ? h.openedUrls.value(0).toString() : h.dialogs.shown.value(0).message,
-                 macOSFlavour() ? u"x-apple.systempreferences:com.apple.preference.security?Privacy_Automation"_qs : u"Allow Drowsewick to control Safari"_qs);
+                 macOSFlavour() ? u"x-apple.systempreferences:com.apple.preference.security?Privacy_Automation"_qs
+                                : u"Allow Drowsewick to control Safari"_qs);
         Standin::setWindows(twoTabs);
         h.model->tick();
         trigger(u"Sweep idle tabs now"_qs);
-        QCOMPARE(texts().mid(0, 6), (QStringList{"2 tabs · 0 idle ≥ 7d (off)", "—", "Save all open tabs", "Sweep idle tabs now", "Pause sweeping", "Nothing idle to sweep. (off)"}));
+        QCOMPARE(texts().mid(0, 6),
+                 (QStringList{"2 tabs · 0 idle ≥ 7d (off)", "—", "Save all open tabs", "Sweep idle tabs now", "Pause sweeping",
+                               "Nothing idle to sweep. (off)"}));
         trigger(u"Pause sweeping"_qs);
         QVERIFY(h.model->settings().paused);
         trigger(u"Open archive folder"_qs);

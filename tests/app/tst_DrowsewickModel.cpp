@@ -37,7 +37,8 @@ class TestDrowsewickModel : public QObject
 private slots:
     void init()
     {
-        for (const QFileInfo &entry : QDir(QDir::homePath()).entryInfoList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot)) {
+        for (const QFileInfo &entry :
+             QDir(QDir::homePath()).entryInfoList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot)) {
             if (entry.fileName() != QLatin1String("runtime"))
                 entry.isDir() ? void(QDir(entry.filePath()).removeRecursively()) : void(QFile::remove(entry.filePath()));
         }
@@ -80,7 +81,8 @@ private slots:
         QCOMPARE(h.notifications.size(), 1);
         h.model->sweepNow();
         QCOMPARE(h.archivedUrls(), // the newest day's file first
-                 (QStringList{"https://stuck.example/", "https://idle.example/a", "https://idle.example/b", "https://stuck.example/"}));
+                 (QStringList{"https://stuck.example/", "https://idle.example/a", "https://idle.example/b",
+                               "https://stuck.example/"}));
         QCOMPARE(h.notifications.size(), 1); // a sweep asked for by hand tells nobody
 
         h.makeModel();
@@ -99,7 +101,8 @@ private slots:
         openTabs();
         ModelHarness h;
         const QString attempts = QDir::homePath() + u"/close-attempts"_qs;
-        const QString script = u"script=$(cat); case $script in *'close t'*) echo >>\"$1\"; sleep 5;; esac; printf '%s' \"$script\" | exec \"$0\""_qs;
+        const QString script
+                = u"script=$(cat); case $script in *'close t'*) echo >>\"$1\"; sleep 5;; esac; printf '%s' \"$script\" | exec \"$0\""_qs;
         h.engine.script = {u"/bin/sh"_qs, {u"-c"_qs, script, Standin::program(), attempts}};
         h.engine.timeLimit = std::chrono::milliseconds(1000);
         h.makeModel();
@@ -249,7 +252,9 @@ private slots:
         h.model->addNeverSweep(QStringLiteral(" \t\n "));
         QCOMPARE(Settings::load().neverSweep, QStringList{"news.example.org"});
         QCOMPARE(changed.size(), 1);
-        h.changeSettings([](Settings &s) { s.neverSweep = {QStringLiteral("dup"), QStringLiteral("keep"), QStringLiteral("dup")}; });
+        h.changeSettings([](Settings &s) {
+            s.neverSweep = {QStringLiteral("dup"), QStringLiteral("keep"), QStringLiteral("dup")};
+        });
         h.model->removeNeverSweep(QStringLiteral("dup"));
         QCOMPARE(Settings::load().neverSweep, QStringList{"keep"});
 
@@ -260,7 +265,8 @@ private slots:
         QCOMPARE(Settings::load().archiveFolderPath, before);
         h.model->chooseArchiveFolder();
         QCOMPARE(Settings::load().archiveFolderPath, chosen);
-        QCOMPARE(h.dialogs.folderPrompts.first(), before + QStringLiteral("|Choose|Choose where Drowsewick saves your archived tabs"));
+        QCOMPARE(h.dialogs.folderPrompts.first(),
+                 before + QStringLiteral("|Choose|Choose where Drowsewick saves your archived tabs"));
         QCOMPARE(h.dialogs.activations, 2);
         h.model->openArchiveFolder();
         QVERIFY(QFileInfo(chosen).isDir());

@@ -23,11 +23,14 @@ private slots:
     void theBundleIsAMenuBarAppThatMaySendAppleEvents()
     {
         const QJsonObject info = propertyList(TestFiles::read(QStringLiteral(INFO_PLIST_PATH)));
-        QCOMPARE((QStringList{info["CFBundleIdentifier"].toString(), info["CFBundleExecutable"].toString(), info["CFBundleShortVersionString"].toString(), info["CFBundleIconFile"].toString()}),
-                 (QStringList{"com.nimbrel.drowsewick", "Drowsewick", PROJECT_VERSION_TEXT, QFileInfo(QStringLiteral(BUNDLE_ICON_PATH)).fileName()}));
+        QCOMPARE((QStringList{info["CFBundleIdentifier"].toString(), info["CFBundleExecutable"].toString(),
+                               info["CFBundleShortVersionString"].toString(), info["CFBundleIconFile"].toString()}),
+                 (QStringList{"com.nimbrel.drowsewick", "Drowsewick", PROJECT_VERSION_TEXT,
+                               QFileInfo(QStringLiteral(BUNDLE_ICON_PATH)).fileName()}));
         QVERIFY(info["LSUIElement"].toBool() && info["NSAppleEventsUsageDescription"].toString().contains(u"Safari"_qs));
         QVERIFY(TestFiles::read(QStringLiteral(BUNDLE_ICON_PATH)).startsWith("icns"));
-        QCOMPARE(propertyList(TestFiles::read(QStringLiteral(ENTITLEMENTS_PATH))), (QJsonObject{{"com.apple.security.automation.apple-events", true}}));
+        QCOMPARE(propertyList(TestFiles::read(QStringLiteral(ENTITLEMENTS_PATH))),
+                 (QJsonObject{{"com.apple.security.automation.apple-events", true}}));
     }
 
     // It starts the app at login, and leaves what the app starts alone when the app quits.
@@ -35,7 +38,12 @@ private slots:
     {
         const QString program = u"/Users/Ann & Lee/Apps <new>/Drowsewick.app/Contents/MacOS/Drowsewick"_qs;
         const QJsonObject agent = propertyList(LoginItem::entry(program));
-        QCOMPARE(agent, (QJsonObject{{"Label", "com.nimbrel.drowsewick"}, {"ProgramArguments", QJsonArray{program}}, {"RunAtLoad", true}, {"AbandonProcessGroup", true}, {"LimitLoadToSessionType", "Aqua"}}));
+        QCOMPARE(agent,
+                 (QJsonObject{{"Label", "com.nimbrel.drowsewick"},
+                               {"ProgramArguments", QJsonArray{program}},
+                               {"RunAtLoad", true},
+                               {"AbandonProcessGroup", true},
+                               {"LimitLoadToSessionType", "Aqua"}}));
         QCOMPARE(LoginItem::entryPath(), QDir::homePath() + u"/Library/LaunchAgents/com.nimbrel.drowsewick.plist"_qs);
     }
 

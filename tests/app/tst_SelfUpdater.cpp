@@ -50,11 +50,16 @@ public:
     QString installed() const { return m_environment.bundlePath; }
     QString workFolder() const { return m_environment.workRoot + u"/nimbrel-update-%1"_qs.arg(m_environment.pid); }
     void resign(const QString &bundle = {}) { Bundles::sign(m_publisher, bundle.isEmpty() ? staged() : bundle); }
-    void stage(const QString &bundle, const QByteArray &label = "new", const QByteArray &version = "2.0") { Bundles::make(bundle, label, root(u"started"_qs), version), resign(bundle); }
+    void stage(const QString &bundle, const QByteArray &label = "new", const QByteArray &version = "2.0")
+    {
+        Bundles::make(bundle, label, root(u"started"_qs), version);
+        resign(bundle);
+    }
     QFuture<void> serve()
     {
         const QString path = u"/%1.zip"_qs.arg(m_server.requestCount());
-        m_server.answer(path, m_answer.status, m_answer.archive.isNull() ? Bundles::zip(root(u"staging"_qs)) : m_answer.archive, {}, m_answer.bytesPerTick);
+        m_server.answer(path, m_answer.status, m_answer.archive.isNull() ? Bundles::zip(root(u"staging"_qs)) : m_answer.archive,
+                        {}, m_answer.bytesPerTick);
         return SelfUpdater::install(UpdateInfo{u"2.0"_qs, m_server.url(path), {}}, m_environment);
     }
 
@@ -62,8 +67,12 @@ private slots:
     void init()
     {
         m_root = std::make_unique<QTemporaryDir>();
-        m_environment = {.bundlePath = root(u"Applications/Drowsewick.app"_qs), .privateRoot = root(u"cache"_qs), .workRoot = root(u"cache/com.nimbrel.drowsewick/update"_qs),
-                         .publisher = m_publisher.trusted, .pid = Bundles::endedProcess(), .limits = {.unpackedBytes = 64 * 1024}};
+        m_environment = {.bundlePath = root(u"Applications/Drowsewick.app"_qs),
+                         .privateRoot = root(u"cache"_qs),
+                         .workRoot = root(u"cache/com.nimbrel.drowsewick/update"_qs),
+                         .publisher = m_publisher.trusted,
+                         .pid = Bundles::endedProcess(),
+                         .limits = {.unpackedBytes = 64 * 1024}};
         Bundles::make(installed(), "old", root(u"started"_qs));
         m_answer = {};
         stage(staged());
@@ -81,24 +90,53 @@ private slots:
         QTest::addColumn<QString>("outcome");
         QTest::newRow("answered 404") << Change([](auto &t) { t.m_answer.status = 404; }) << "download";
         QTest::newRow("no zip") << Change([](auto &t) { t.m_answer.archive = "<html>Not a zip</html>"; }) << "unpack";
-        QTest::newRow("bundle only in a subfolder, or its extension in capitals")
-            << Change([](auto &t) { QDir().rename(t.staged(), t.root(u"staging/Drowsewick.APP"_qs)), t.stage(t.root(u"staging/Release/Drowsewick.app"_qs)); }) << "notFound";
-        QTest::newRow("signed by another") << Change([](auto &t) { Bundles::sign(Bundles::makePublisher(t.m_keys.path(), u"stranger"_qs), t.staged()); }) << "badSignature";
-        QTest::newRow("older release served as new") << Change([](auto &t) { t.stage(t.staged(), "older", "1.5"); }) << "badSignature";
-        QTest::newRow("executable that fails") << Change([](auto &t) { TestFiles::write(UpdatePlatform::executable(t.staged()), "#!/bin/sh\necho 2.0\nexit 1\n", true), t.resign(); }) << "badSignature";
-        QTest::newRow("executable that does not answer in time") << Change([](auto &t) { TestFiles::write(UpdatePlatform::executable(t.staged()), "#!/bin/sh\nexec sleep 30\n", true), t.resign(), t.m_environment.limits.versionCheck = 300ms; }) << "badSignature";
-        QTest::newRow("download past its size") << Change([](auto &t) { t.m_environment.limits.downloadBytes = 512; }) << "download";
+        QTest::newRow("bundle only in a subfolder, or its extension in capitals") << Change([](auto &t) {
+            QDir().rename(t.staged(), t.root(u"staging/Drowsewick.APP"_qs));
+            t.stage(t.root(u"staging/Release/Drowsewick.app"_qs));
+        }) << "notFound";
+        QTest::newRow("signed by another") << Change([](auto &t) {
+            Bundles::sign(Bundles::makePublisher(t.m_keys.path(), u"stranger"_qs), t.staged());
+        }) << "badSignature";
+        QTest::newRow("older release served as new")
+                << Change([](auto &t) { t.stage(t.staged(), "older", "1.5"); }) << "badSignature";
+        QTest::newRow("executable that fails") << Change([](auto &t) {
+            TestFiles::write(UpdatePlatform::executable(t.staged()), "#!/bin/sh\necho 2.0\nexit 1\n", true);
+            t.resign();
+        }) << "badSignature";
+        QTest::newRow("executable that does not answer in time") << Change([](auto &t) {
+            TestFiles::write(UpdatePlatform::executable(t.staged()), "#!/bin/sh\nexec sleep 30\n", true);
+            t.resign();
+            t.m_environment.limits.versionCheck = 300ms;
+        }) << "badSignature";
+        QTest::newRow("download past its size")
+                << Change([](auto &t) { t.m_environment.limits.downloadBytes = 512; }) << "download";
         // Every file of the bundle fits, but not all of them.
-        QTest::newRow("listing past the unpacked size") << Change([](auto &t) { TestFiles::write(t.staged() + u"/resources/part"_qs, QByteArray(400, 'x')), t.resign(), t.m_environment.limits.unpackedBytes = 512; }) << "unpack";
-        QTest::newRow("a file past it, the listing understating it") << Change([](auto &t) { // its 200,000 bytes told as 1,000
-            TestFiles::write(t.staged() + u"/resources/large"_qs, QByteArray(200'000, 'x')), t.resign();
-            t.m_answer.archive = Bundles::zip(t.root(u"staging"_qs)).replace(QByteArray::fromHex("400d0300"), QByteArray::fromHex("e8030000"));
+        QTest::newRow("listing past the unpacked size") << Change([](auto &t) {
+            TestFiles::write(t.staged() + u"/resources/part"_qs, QByteArray(400, 'x'));
+            t.resign();
+            t.m_environment.limits.unpackedBytes = 512;
         }) << "unpack";
-        QTest::newRow("download that stalls") << Change([](auto &t) { t.m_answer.bytesPerTick = 50, t.m_environment.limits.stallWindow = 500ms, t.m_environment.limits.stallBytes = 4096; }) << "platform: the download stalled";
-        QTest::newRow("installation past its deadline") << Change([](auto &t) { t.m_answer.bytesPerTick = 50, t.m_environment.limits.deadline = 500ms; }) << "platform: the installation took too long";
-        QTest::newRow("cache folder writable by all") << Change([](auto &t) { QDir().mkpath(t.m_environment.workRoot), chmod(t.root(u"cache"_qs), 0777); })
-                                                      << "platform: @/cache is not a folder of this user alone";
-        QTest::newRow("translocated") << Change([](auto &t) { Bundles::make(t.m_environment.bundlePath = t.root(u"AppTranslocation/0F1E/d/Drowsewick.app"_qs), "old", {}); }) << "readOnlyLocation";
+        QTest::newRow("a file past it, the listing understating it") << Change([](auto &t) { // its 200,000 bytes told as 1,000
+            TestFiles::write(t.staged() + u"/resources/large"_qs, QByteArray(200'000, 'x'));
+            t.resign();
+            t.m_answer.archive = Bundles::zip(t.root(u"staging"_qs))
+                                         .replace(QByteArray::fromHex("400d0300"), QByteArray::fromHex("e8030000"));
+        }) << "unpack";
+        QTest::newRow("download that stalls") << Change([](auto &t) {
+            t.m_answer.bytesPerTick = 50;
+            t.m_environment.limits.stallWindow = 500ms;
+            t.m_environment.limits.stallBytes = 4096;
+        }) << "platform: the download stalled";
+        QTest::newRow("installation past its deadline")
+                << Change([](auto &t) { t.m_answer.bytesPerTick = 50;
+            t.m_environment.limits.deadline = 500ms; })
+                << "platform: the installation took too long";
+        QTest::newRow("cache folder writable by all")
+                << Change([](auto &t) { QDir().mkpath(t.m_environment.workRoot), chmod(t.root(u"cache"_qs), 0777); })
+                << "platform: @/cache is not a folder of this user alone";
+        QTest::newRow("translocated") << Change([](auto &t) {
+            Bundles::make(t.m_environment.bundlePath = t.root(u"AppTranslocation/0F1E/d/Drowsewick.app"_qs), "old", {});
+        }) << "readOnlyLocation";
         QTest::newRow("not in a bundle") << Change([](auto &t) { t.m_environment.bundlePath.clear(); }) << "readOnlyLocation";
         if (macOSFlavour())
             return; // what ditto unpacks is Apple's to decide; the rows below are the Linux unpacking's own checks
@@ -115,7 +153,8 @@ private slots:
         QTest::newRow("entry in the parent folder") << leadingOut("zz/escaped", "../escaped") << "unpack";
         QTest::newRow("entry with an absolute name") << leadingOut("z@/escaped", "/@/escaped") << "unpack";
         QTest::newRow("entry with a backslash") << leadingOut("zz_escaped", "..\\escaped") << "unpack";
-        QTest::newRow("symbolic link leading out") << Change([](auto &t) { QFile::link(t.root(u"outside"_qs), t.staged() + u"/link"_qs); }) << "unpack";
+        QTest::newRow("symbolic link leading out")
+                << Change([](auto &t) { QFile::link(t.root(u"outside"_qs), t.staged() + u"/link"_qs); }) << "unpack";
     }
     void refusals()
     {
@@ -126,7 +165,8 @@ private slots:
         const int requests = m_server.requestCount();
         QCOMPARE(outcomeOf(serve()), QString(outcome).replace(u'@', m_root->path()));
         QCOMPARE(TestFiles::contents(root(u"Applications"_qs)), before);
-        QVERIFY(TestFiles::contents(root(u"outside"_qs)).isEmpty() && !QFileInfo::exists(workFolder()) && !QFileInfo::exists(workFolder() + u".sh"_qs));
+        QVERIFY(TestFiles::contents(root(u"outside"_qs)).isEmpty() && !QFileInfo::exists(workFolder())
+                && !QFileInfo::exists(workFolder() + u".sh"_qs));
         QCOMPARE(m_server.requestCount() == requests, outcome == u"readOnlyLocation"_qs || outcome.contains(u"user alone"_qs));
     }
 
@@ -143,7 +183,8 @@ private slots:
         QTest::newRow("nothing fails") << "unused" << QByteArray();
         QTest::newRow("old backup cannot be removed") << "rm" << QByteArray("exit 1");
         QTest::newRow("installed bundle cannot be renamed") << "mv" << QByteArray("exit 1");
-        QTest::newRow("copy fails halfway") << "cp" << QByteArray("for last; do :; done\nmkdir -p \"$last\" && echo part > \"$last/part\"\nexit 1");
+        QTest::newRow("copy fails halfway")
+                << "cp" << QByteArray("for last; do :; done\nmkdir -p \"$last\" && echo part > \"$last/part\"\nexit 1");
     }
     void swapsInTheFirstListedBundleOrBringsBackTheOld()
     {
@@ -175,15 +216,23 @@ private slots:
         app.waitForFinished();
 
         const QDir unpacked(workFolder() + u"/unpacked"_qs);
-        const QString first = unpacked.filePath(unpacked.entryList({u"*.app"_qs}, QDir::Dirs | QDir::CaseSensitive, QDir::Unsorted).value(0));
+        const QString first
+                = unpacked.filePath(unpacked.entryList({u"*.app"_qs}, QDir::Dirs | QDir::CaseSensitive, QDir::Unsorted).value(0));
         const bool fails = !behaviour.isEmpty();
-        QTRY_COMPARE_WITH_TIMEOUT(TestFiles::read(root(u"started"_qs)), Bundles::startedAs(fails ? "old" : first.endsWith(u"Beta.app"_qs) ? "beta" : "new", installed()), 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(TestFiles::read(root(u"started"_qs)),
+                                  Bundles::startedAs(fails                                    ? "old"
+                                                             : first.endsWith(u"Beta.app"_qs) ? "beta"
+                                                                                              : "new",
+                                                     installed()),
+                                  10000);
         QCOMPARE(TestFiles::contents(installed()), fails ? before : TestFiles::contents(first));
         QVERIFY(!QFileInfo::exists(backup));
         // Owner, group and others as hexadecimal digits.
         const auto mode = [&](const QString &relative) { return int(QFile::permissions(installed() + relative)) & 0x7077; };
         if (!fails)
-            QCOMPARE((QList<int>{mode(u"/resources"_qs), mode(u"/resources/notes.txt"_qs), mode(UpdatePlatform::executable({}))}), (QList<int>{0x7055, 0x6044, 0x7055}));
+            QCOMPARE(
+                    (QList<int> {mode(u"/resources"_qs), mode(u"/resources/notes.txt"_qs), mode(UpdatePlatform::executable({}))}),
+                    (QList<int> {0x7055, 0x6044, 0x7055}));
 
         const QString running = u"nimbrel-update-%1.sh"_qs.arg(QCoreApplication::applicationPid());
         TestFiles::write(m_environment.workRoot + u'/' + running, "waiting");
@@ -209,7 +258,9 @@ private slots:
     {
         if (!qEnvironmentVariableIsSet("DROWSEWICK_TEST_PRIVATE_MOUNTS")) {
             qputenv("DROWSEWICK_TEST_PRIVATE_MOUNTS", "1");
-            const ToolRun child = runTool(u"unshare"_qs, {u"--mount"_qs, u"--propagation"_qs, u"private"_qs, QCoreApplication::applicationFilePath(), u"refusesReadOnlyVolume"_qs});
+            const ToolRun child = runTool(u"unshare"_qs,
+                                          {u"--mount"_qs, u"--propagation"_qs, u"private"_qs,
+                                           QCoreApplication::applicationFilePath(), u"refusesReadOnlyVolume"_qs});
             // Without root, or a mount namespace, unshare does not start it.
             if (!child.output.contains("TestSelfUpdater"))
                 QSKIP("this system does not let tests mount a volume");

@@ -91,7 +91,9 @@ private slots:
         // The links: the maker's home, "Send feedback" and "Website".
         for (QLabel *link : view.findChildren<QLabel *>())
             if (link->text().startsWith(u"<a "_qs)) QTest::mouseClick(link, Qt::LeftButton, {}, link->contentsRect().center());
-        QCOMPARE(h.openedUrls, (QList<QUrl>{QUrl::fromLocalFile(QDir::homePath() + u"/Chosen"_qs), QUrl(BuildConfig::makerHomeURL), QUrl(BuildConfig::feedbackURL), QUrl(BuildConfig::productPageURL)}));
+        QCOMPARE(h.openedUrls,
+                 (QList<QUrl> {QUrl::fromLocalFile(QDir::homePath() + u"/Chosen"_qs), QUrl(BuildConfig::makerHomeURL),
+                               QUrl(BuildConfig::feedbackURL), QUrl(BuildConfig::productPageURL)}));
 
         auto &open = child<QCheckBox>(view, "openAtLoginSwitch");
         open.click();

@@ -12,7 +12,10 @@ const int later = Dialogs::firstButton + 1; // the offer's second button
 const QString putOffKey = u"nimbrel.drowsewick.update.promptedVersion"_qs;
 
 // An alert as one text: its message, its informative text and its buttons, a line each.
-static QString textOf(const Alert &alert) { return QStringList({alert.message, alert.informative, alert.buttons.join(u", "_qs)}).join(u'\n'); }
+static QString textOf(const Alert &alert)
+{
+    return QStringList({alert.message, alert.informative, alert.buttons.join(u", "_qs)}).join(u'\n');
+}
 
 class TestUpdateFlow : public QObject
 {
@@ -24,7 +27,8 @@ class TestUpdateFlow : public QObject
     // shown, is answered with `answer`.
     std::unique_ptr<ModelHarness> harnessOffering(const QByteArray &version, int answer)
     {
-        m_server.answer(u"/latest.json"_qs, 200, "{\"version\":\"" + version + "\",\"url\":\"https://127.0.0.1/D.zip\",\"notes\":\"n\"}");
+        m_server.answer(u"/latest.json"_qs, 200,
+                        "{\"version\":\"" + version + "\",\"url\":\"https://127.0.0.1/D.zip\",\"notes\":\"n\"}");
         auto h = std::make_unique<ModelHarness>();
         h->manifest = m_server.url(u"/latest.json"_qs);
         h->makeModel();
@@ -42,12 +46,14 @@ private slots:
         QTest::addColumn<QString>("putOffVersion");
         QTest::addColumn<QByteArray>("served");
         QTest::addColumn<QString>("alert");
-        const QString offer = u"A new version of Drowsewick is available\nDrowsewick 2.0 is ready to install — you have 1.0. The app will update itself and relaunch.\nInstall, Later"_qs;
+        const QString offer
+                = u"A new version of Drowsewick is available\nDrowsewick 2.0 is ready to install — you have 1.0. The app will update itself and relaunch.\nInstall, Later"_qs;
         QTest::newRow("at launch, nothing put off") << false << QString() << QByteArray("2.0") << offer;
         QTest::newRow("at launch, this version put off") << false << "2.0" << QByteArray("2.0") << QString();
         QTest::newRow("at launch, an older version put off") << false << "1.5" << QByteArray("2.0") << offer;
         QTest::newRow("by hand, this version put off") << true << "2.0" << QByteArray("2.0") << offer;
-        QTest::newRow("by hand, nothing newer") << true << QString() << QByteArray("1.0") << u"You're up to date\nDrowsewick 1.0 is the latest version.\n"_qs;
+        QTest::newRow("by hand, nothing newer")
+                << true << QString() << QByteArray("1.0") << u"You're up to date\nDrowsewick 1.0 is the latest version.\n"_qs;
     }
     void aCheckOffersWhatIsNew()
     {
@@ -64,8 +70,10 @@ private slots:
         QTest::qWait(100);
         QCOMPARE(m_server.requestCount() - before, 1);
         QCOMPARE(textOf(h->dialogs.shown.value(0)), alert.isEmpty() ? u"\n\n"_qs : alert);
-        QCOMPARE(std::pair(h->dialogs.shown.size(), h->dialogs.activations), std::pair(qsizetype(!alert.isEmpty()), int(!alert.isEmpty()))); // in front
-        QCOMPARE(UserDefaults::createForPlatform()->stringValue(putOffKey), alert.startsWith(u"A new"_qs) ? u"2.0"_qs : putOffVersion);
+        QCOMPARE(std::pair(h->dialogs.shown.size(), h->dialogs.activations),
+                 std::pair(qsizetype(!alert.isEmpty()), int(!alert.isEmpty()))); // in front
+        QCOMPARE(UserDefaults::createForPlatform()->stringValue(putOffKey),
+                 alert.startsWith(u"A new"_qs) ? u"2.0"_qs : putOffVersion);
     }
 
     // "Install": the app quits once the swap script runs, and no second installation starts
@@ -75,12 +83,18 @@ private slots:
     {
         QTest::addColumn<std::function<void()>>("installation"); // none: it does not end by itself
         QTest::addColumn<QString>("failure");
-        const QString failed = u"Update failed\nCouldn't install the update. Please try again later, or download it from apps.nimbrel.example/drowsewick.\n"_qs;
+        const QString failed
+                = u"Update failed\nCouldn't install the update. Please try again later, or download it from apps.nimbrel.example/drowsewick.\n"_qs;
         QTest::newRow("success") << std::function<void()>([] {}) << QString();
-        QTest::newRow("read-only location") << std::function<void()>([] { throw SelfUpdater::Failure(SelfUpdater::UpdateError::readOnlyLocation); }) << u"Move Drowsewick to Applications\n"
-                                               "Drowsewick is running from a read-only location (like a disk image or the Downloads folder). Drag it to your Applications folder, reopen it, then check for updates again.\n"_qs;
-        QTest::newRow("signature") << std::function<void()>([] { throw SelfUpdater::Failure(SelfUpdater::UpdateError::badSignature); }) << failed;
-        QTest::newRow("system") << std::function<void()>([] { throw SelfUpdater::PlatformFailure(u"no space left"_qs); }) << failed;
+        QTest::newRow("read-only location")
+                << std::function<void()>([] { throw SelfUpdater::Failure(SelfUpdater::UpdateError::readOnlyLocation); })
+                << u"Move Drowsewick to Applications\n"
+                   "Drowsewick is running from a read-only location (like a disk image or the Downloads folder). Drag it to your Applications folder, reopen it, then check for updates again.\n"_qs;
+        QTest::newRow("signature") << std::function<void()>([] {
+            throw SelfUpdater::Failure(SelfUpdater::UpdateError::badSignature);
+        }) << failed;
+        QTest::newRow("system") << std::function<void()>([] { throw SelfUpdater::PlatformFailure(u"no space left"_qs); })
+                                << failed;
         QTest::newRow("quit meanwhile") << std::function<void()>() << QString();
     }
     void installing()
@@ -89,13 +103,17 @@ private slots:
         QFETCH(QString, failure);
         auto h = harnessOffering("2.0", Dialogs::firstButton) /* "Install" */;
         QFutureInterface<void> pending(QFutureInterfaceBase::Started);
-        h->install = [&](const UpdateInfo &) { return installation ? QtFuture::makeReadyFuture().then(installation) : pending.future(); };
+        h->install = [&](const UpdateInfo &) {
+            return installation ? QtFuture::makeReadyFuture().then(installation) : pending.future();
+        };
         h->model->checkForUpdatesManually();
         QTRY_VERIFY(!h->installed.isEmpty());
         QTest::qWait(100);
         h->model->installUpdate(); // dropped while one runs; after a failure, tried again
-        if (!installation) // the user quits
-            QTimer::singleShot(0, qApp, &QCoreApplication::quit), QCoreApplication::exec();
+        if (!installation) { // the user quits
+            QTimer::singleShot(0, qApp, &QCoreApplication::quit);
+            QCoreApplication::exec();
+        }
         QCOMPARE(pending.isCanceled(), !installation);
         QCOMPARE(h->installed.size(), failure.isEmpty() ? 1 : 2);
         QCOMPARE(h->quits, installation && failure.isEmpty() ? 1 : 0);

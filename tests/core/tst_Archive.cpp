@@ -63,8 +63,9 @@ private slots:
     {
         QTest::addColumn<QByteArray>("before");
         QTest::addColumn<QByteArray>("after");
-        const QByteArray lines = "- [A (b)](https://a.example/(x)) · 09:05\n- [https://b.example/?q=(1)](https://b.example/?q=[1]) · 09:05\n"
-                                 "- [two lines\rand cr](u) · 09:05\n- [C](https://c.example/) · 10:05\n";
+        const QByteArray lines
+                = "- [A (b)](https://a.example/(x)) · 09:05\n- [https://b.example/?q=(1)](https://b.example/?q=[1]) · 09:05\n"
+                  "- [two lines\rand cr](u) · 09:05\n- [C](https://c.example/) · 10:05\n";
         QTest::newRow("new file") << QByteArray("<none>") << "# Swept tabs — 2026-03-14\n\n" + lines;
         QTest::newRow("empty file") << QByteArray() << lines;
         QTest::newRow("torn line") << QByteArray("- [Half](htt") << "- [Half](htt\n" + lines;
@@ -117,7 +118,8 @@ private slots:
         TestFiles::write(m_folder + u"/2026-03-14.md"_qs, "- [14a](u14a) · 08:00\n- [14b](u14b) · 09:00\n");
         TestFiles::write(m_folder + u"/all-tabs-2026-03-12-080000.md"_qs, "- [snap](usnap)\n");
         TestFiles::write(m_folder + u"/2026-03-15.MD"_qs, "- [upper](u)\n");
-        TestFiles::write(m_folder + u"/2026-03-16.md"_qs, "- [16a](u) · 1\n- [Caf\xc3\n- [Caf\xe9 Latin-1](u) · 1\n- [16b](u) · 1\n");
+        TestFiles::write(m_folder + u"/2026-03-16.md"_qs,
+                         "- [16a](u) · 1\n- [Caf\xc3\n- [Caf\xe9 Latin-1](u) · 1\n- [16b](u) · 1\n");
         TestFiles::write(m_folder + u"/notes.txt"_qs, "- [txt](u)\n");
         TestFiles::write(m_folder + u"/.hidden.md"_qs, "- [hidden](uh)\n");
         TestFiles::write(m_folder + u"/huge.md"_qs, "- [huge](u)\n");

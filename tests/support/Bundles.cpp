@@ -15,8 +15,11 @@ Publisher makePublisher(const QString &folder, const QString &name)
         return {QStringLiteral("Developer ID Application: %1 (%2)").arg(name, team), team.toLatin1()};
     }
     const QString key = folder + u'/' + name + QStringLiteral(".pem");
-    runTool(QStringLiteral("openssl"), {QStringLiteral("genpkey"), QStringLiteral("-algorithm"), QStringLiteral("ed25519"), QStringLiteral("-out"), key});
-    return {key, runTool(QStringLiteral("openssl"), {QStringLiteral("pkey"), QStringLiteral("-in"), key, QStringLiteral("-pubout")}).output};
+    runTool(QStringLiteral("openssl"),
+            {QStringLiteral("genpkey"), QStringLiteral("-algorithm"), QStringLiteral("ed25519"), QStringLiteral("-out"), key});
+    return {key,
+            runTool(QStringLiteral("openssl"), {QStringLiteral("pkey"), QStringLiteral("-in"), key, QStringLiteral("-pubout")})
+                    .output};
 }
 
 ToolRun sign(const Publisher &publisher, const QString &bundle)
@@ -45,7 +48,8 @@ QByteArray zip(const QString &folder)
 {
     const QString archive = folder + QStringLiteral(".zip");
     QFile::remove(archive);
-    runTool(QStringLiteral("zip"), {QStringLiteral("-q"), QStringLiteral("-r"), QStringLiteral("-y"), archive, QStringLiteral(".")}, folder);
+    runTool(QStringLiteral("zip"),
+            {QStringLiteral("-q"), QStringLiteral("-r"), QStringLiteral("-y"), archive, QStringLiteral(".")}, folder);
     return TestFiles::read(archive);
 }
 

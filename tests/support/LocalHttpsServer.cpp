@@ -24,8 +24,10 @@ bool LocalHttpsServer::makeCertificate()
 {
     const QString key = m_keys.filePath(u"key.pem"_qs);
     const QString certificatePath = m_keys.filePath(u"certificate.pem"_qs);
-    const QStringList arguments = u"req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -days 2 -subj /CN=127.0.0.1 "
-                                  "-addext subjectAltName=IP:127.0.0.1 -keyout"_qs.split(u' ') + QStringList{key, u"-out"_qs, certificatePath};
+    const QStringList arguments
+            = u"req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -days 2 -subj /CN=127.0.0.1 "
+              "-addext subjectAltName=IP:127.0.0.1 -keyout"_qs.split(u' ')
+            + QStringList{key, u"-out"_qs, certificatePath};
     if (runTool(u"openssl"_qs, arguments).exitCode != 0)
         return false;
     const QSslCertificate certificate(TestFiles::read(certificatePath));
@@ -39,7 +41,8 @@ bool LocalHttpsServer::makeCertificate()
     return !certificate.isNull();
 }
 
-void LocalHttpsServer::answer(const QString &path, int status, const QByteArray &body, const QByteArray &extraHeaders, int bytesPerTick)
+void LocalHttpsServer::answer(const QString &path, int status, const QByteArray &body, const QByteArray &extraHeaders,
+                              int bytesPerTick)
 {
     m_answers.insert(path, {status, body, extraHeaders, bytesPerTick});
 }
@@ -69,14 +72,15 @@ void LocalHttpsServer::serve(QSslSocket *socket)
             return;
         }
         auto *tick = new QTimer(socket);
-        QObject::connect(tick, &QTimer::timeout, socket, [socket, tick, rest = answer.body, step = answer.bytesPerTick]() mutable {
-            socket->write(rest.left(step));
-            rest.remove(0, step);
-            if (rest.isEmpty()) {
-                tick->stop();
-                socket->disconnectFromHost();
-            }
-        });
+        QObject::connect(tick, &QTimer::timeout, socket,
+                         [socket, tick, rest = answer.body, step = answer.bytesPerTick]() mutable {
+                             socket->write(rest.left(step));
+                             rest.remove(0, step);
+                             if (rest.isEmpty()) {
+                                 tick->stop();
+                                 socket->disconnectFromHost();
+                             }
+                         });
         tick->start(100);
     };
     QObject::connect(socket, &QSslSocket::readyRead, socket, respond);

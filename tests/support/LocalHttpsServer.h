@@ -14,7 +14,8 @@ public:
     LocalHttpsServer();
     bool isListening() const { return m_server.isListening(); }
     // With bytesPerTick, the body goes out that many bytes every 100 ms, as over a slow line.
-    void answer(const QString &path, int status, const QByteArray &body, const QByteArray &extraHeaders = {}, int bytesPerTick = 0);
+    void answer(const QString &path, int status, const QByteArray &body, const QByteArray &extraHeaders = {},
+                int bytesPerTick = 0);
     QUrl url(const QString &path) const;
     int requestCount() const { return m_requests; }
 

@@ -16,7 +16,10 @@ struct RecordingNotifications : NotificationPoster
 {
     explicit RecordingNotifications(ModelHarness &h) : h(h) {}
     void requestPermission() override { ++h.permissionRequests; }
-    void post(const QString &id, const QString &title, const QString &body) override { h.notifications.append({id, title, body}); }
+    void post(const QString &id, const QString &title, const QString &body) override
+    {
+        h.notifications.append({id, title, body});
+    }
     ModelHarness &h;
 };
 
