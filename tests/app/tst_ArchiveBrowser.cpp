@@ -89,6 +89,7 @@ private slots:
         QVERIFY(!child<QLabel>(view, "emptyCaption").isVisible());
         QTest::mouseClick(&clear, Qt::LeftButton);
         QVERIFY(!clear.isVisible());
+        QCOMPARE(listedTitles(view), (QStringList{"Guide", "Morning News"}));
         QTest::keyClicks(&field, "NEWS");
         QCOMPARE(listedTitles(view), QStringList{"Morning News"});
 

@@ -121,6 +121,7 @@ private slots:
         TestFiles::write(m_folder + u"/2026-03-16.md"_qs,
                          "- [16a](u) · 1\n- [Caf\xc3\n- [Caf\xe9 Latin-1](u) · 1\n- [16b](u) · 1\n");
         TestFiles::write(m_folder + u"/notes.txt"_qs, "- [txt](u)\n");
+        TestFiles::write(m_folder + u"/2026-03-17.md.bak"_qs, "- [backup](u)\n");
         TestFiles::write(m_folder + u"/.hidden.md"_qs, "- [hidden](uh)\n");
         TestFiles::write(m_folder + u"/huge.md"_qs, "- [huge](u)\n");
         QVERIFY(QFile::resize(m_folder + u"/huge.md"_qs, qint64(257) << 20));
