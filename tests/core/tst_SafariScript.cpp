@@ -36,31 +36,29 @@ private slots:
                  u"tell application \"Safari\" to open location \"https://a.example/\\\\\\\"b\\\"\\\\ü\n\""_qs);
     }
 
-    // Rows are written with ',' for the field separator and ';' for the record separator.
-    void parse_data()
+    // Rows are written with ',' for the field separator and ';' for the record separator, and read
+    // as the key and title of each tab, in order, '*' marking a current one: an empty address and
+    // title in window zero; a title holding the record separator is cut; the largest windows,
+    // negative too; two current tabs in one window, a plus sign; duplicates stay in order, bad
+    // records go; bad windows are skipped, and flags other than "1" are not current.
+    void snapshotResultsReadAsTheirTabs()
     {
-        QTest::addColumn<QString>("text");
-        QTest::addColumn<QStringList>("tabs"); // key and title of each, in order; '*' marks a current one
-        QTest::newRow("empty address and title, window zero") << "0,0,,;" << QStringList{"0| "};
-        QTest::newRow("title holds the record separator is cut") << "1,0,u,a;b;" << QStringList{"1|u a"};
+        QList<std::pair<QString, QStringList>> rows{{"0,0,,;", {"0| "}}, {"1,0,u,a;b;", {"1|u a"}},
+            {"9223372036854775807,0,u,t;-9223372036854775808,0,u,t;", {"9223372036854775807|u t", "-9223372036854775808|u t"}},
+            {"+1,1,a,t;1,1,b,t;", {"*1|a t", "*1|b t"}},
+            {"2,0,b,x;junk;1,0,u,a,b;1,0,a,y;2,0,b,z", {"2|b x", "1|a y", "2|b z"}}};
         for (const char *window : {"12a", " 12", "", "+-1", "9223372036854775808"})
-            QTest::addRow("window '%s' skipped", window) << QString::fromLatin1(window) + ",1,u,t;" << QStringList();
-        QTest::newRow("the largest windows, negative too") << "9223372036854775807,0,u,t;-9223372036854775808,0,u,t;" << QStringList{"9223372036854775807|u t", "-9223372036854775808|u t"};
+            rows.append({QString::fromLatin1(window) + ",1,u,t;", {}});
         for (const char *flag : {"01", "10", " 1"})
-            QTest::addRow("flag '%s' is not current", flag) << "1," + QString::fromLatin1(flag) + ",u,t;" << QStringList{"1|u t"};
-        QTest::newRow("two current tabs in one window, a plus sign") << "+1,1,a,t;1,1,b,t;" << QStringList{"*1|a t", "*1|b t"};
-        QTest::newRow("duplicates stay in order, bad records go") << "2,0,b,x;junk;1,0,u,a,b;1,0,a,y;2,0,b,z" << QStringList{"2|b x", "1|a y", "2|b z"};
-    }
-    void parse()
-    {
-        QFETCH(QString, text);
-        QFETCH(QStringList, tabs);
-        const SafariSnapshot snapshot = SafariScript::parseSnapshot(text.replace(u',', SafariScript::fieldSeparator).replace(u';', SafariScript::recordSeparator));
-        QStringList parsed;
-        for (const SafariTab &tab : snapshot.tabs)
-            parsed.append((snapshot.activeKeys.contains(tab.key()) ? u"*"_qs : QString()) + tab.key() + u' ' + tab.title());
-        QCOMPARE(parsed, tabs);
-        QCOMPARE(snapshot.activeKeys.size(), tabs.filter(u"*"_qs).size());
+            rows.append({"1," + QString::fromLatin1(flag) + ",u,t;", {"1|u t"}});
+        for (auto &[text, tabs] : rows) {
+            const SafariSnapshot snapshot = SafariScript::parseSnapshot(text.replace(u',', SafariScript::fieldSeparator).replace(u';', SafariScript::recordSeparator));
+            QStringList parsed;
+            for (const SafariTab &tab : snapshot.tabs)
+                parsed.append((snapshot.activeKeys.contains(tab.key()) ? u"*"_qs : QString()) + tab.key() + u' ' + tab.title());
+            QCOMPARE(parsed, tabs);
+            QCOMPARE(snapshot.activeKeys.size(), tabs.filter(u"*"_qs).size());
+        }
     }
 };
 
