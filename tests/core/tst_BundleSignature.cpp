@@ -13,12 +13,14 @@ class TestBundleSignature : public QObject
     QString m_bundle = m_root.filePath(u"Drowsewick.app"_qs);
     QByteArray m_publicKey;
 
+    // Run in the folder that holds the bundle and the keys.
+    ToolRun shell(const QString &command) { return runTool(u"sh"_qs, {u"-c"_qs, command}, m_root.path()); }
     ToolRun signBundle(const QStringList &arguments) { return runTool(QCoreApplication::applicationDirPath() + u"/sign-bundle"_qs, arguments, m_root.path()); }
 
 private slots:
     void initTestCase()
     {
-        m_publicKey = runTool(u"sh"_qs, {u"-c"_qs, u"for k in stranger publisher; do openssl genpkey -algorithm ed25519 -out $k.pem; done; openssl pkey -in publisher.pem -pubout"_qs}, m_root.path()).output;
+        m_publicKey = shell(u"for k in stranger publisher; do openssl genpkey -algorithm ed25519 -out $k.pem; done; openssl pkey -in publisher.pem -pubout"_qs).output;
         QVERIFY(m_publicKey.startsWith("-----BEGIN PUBLIC KEY"));
     }
 
@@ -45,7 +47,7 @@ private slots:
         for (const QByteArray &key : {QByteArray(bare).replace(4, 1, "*"), QByteArray()})
             QVERIFY(!BundleSignature::verify(m_bundle, key));
 
-        const ToolRun listing = runTool(u"sh"_qs, {u"-c"_qs, u"find . -type f ! -name manifest ! -name signature | cut -c3- | LC_ALL=C sort | xargs sha256sum"_qs}, m_bundle);
+        const ToolRun listing = shell(u"cd Drowsewick.app && find . -type f ! -name manifest ! -name signature | cut -c3- | LC_ALL=C sort | xargs sha256sum"_qs);
         QCOMPARE(TestFiles::read(m_bundle + u"/.signature/manifest"_qs), listing.output);
         QVERIFY(listing.output.contains("  .signature/attributes\n"));
 

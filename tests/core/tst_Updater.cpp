@@ -6,7 +6,6 @@
 #include <QCoreApplication>
 #include <QNetworkAccessManager>
 #include <QNetworkDiskCache>
-#include <QNetworkReply>
 
 static const QByteArray validManifest = Standin::json("{'version': '2.0', 'url': 'https://updates.example/Drowsewick-2.0.zip', 'notes': 'Faster sweeps'}");
 
@@ -75,8 +74,8 @@ private slots:
         auto *cache = new QNetworkDiskCache(&network);
         cache->setCacheDirectory(QDir::homePath() + u"/cache"_qs);
         network.setCache(cache);
-        QNetworkReply *ordinary = network.get(QNetworkRequest(manifest));
-        QTRY_VERIFY_WITH_TIMEOUT(ordinary->isFinished() && cache->metaData(manifest).isValid(), 20000);
+        network.get(QNetworkRequest(manifest)); // an ordinary request, which fills the cache
+        QTRY_VERIFY_WITH_TIMEOUT(cache->metaData(manifest).isValid(), 20000);
         const int before = m_server.requestCount();
         QVERIFY(checkOnce(network, manifest));
         QCOMPARE(m_server.requestCount(), before + 1);
