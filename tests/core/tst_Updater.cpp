@@ -6,14 +6,11 @@
 #include <QCoreApplication>
 #include <QNetworkAccessManager>
 #include <QNetworkDiskCache>
-#include <QNetworkReply>
 
-namespace {
-
-const QByteArray validManifest = Standin::json("{'version': '2.0', 'url': 'https://updates.example/Drowsewick-2.0.zip', 'notes': 'Faster sweeps'}");
+static const QByteArray validManifest = Standin::json("{'version': '2.0', 'url': 'https://updates.example/Drowsewick-2.0.zip', 'notes': 'Faster sweeps'}");
 
 // What a check for version 1.9 offered; a check that does not call back in time fails the test.
-std::optional<UpdateInfo> checkOnce(QNetworkAccessManager &network, const QUrl &manifest)
+static std::optional<UpdateInfo> checkOnce(QNetworkAccessManager &network, const QUrl &manifest)
 {
     QObject context;
     std::optional<std::optional<UpdateInfo>> delivery;
@@ -22,8 +19,6 @@ std::optional<UpdateInfo> checkOnce(QNetworkAccessManager &network, const QUrl &
         QTest::qFail("the check did not call back", __FILE__, __LINE__);
     return delivery.value_or(std::nullopt);
 }
-
-} // namespace
 
 class TestUpdater : public QObject
 {
@@ -45,41 +40,29 @@ private slots:
             QVERIFY2(Updater::isNewer(QString::fromLatin1(row.first), QString::fromLatin1(row.second)) == row.newer, qPrintable(u"%1 vs %2"_qs.arg(row.first, row.second)));
     }
 
-    // What a check offers to version 1.9: the manifest's body is used whatever the status; anything
-    // below HTTP, or over 64 KiB, is no answer.
-    void offers_data()
+    // What a check offers to version 1.9 ("version notes"): the manifest's body is used whatever the
+    // status; anything below HTTP, or over 64 KiB, is no answer. Status 0: nothing listens.
+    void offers()
     {
-        QTest::addColumn<int>("status"); // 0: nothing listens
-        QTest::addColumn<QByteArray>("body");
-        QTest::addColumn<QString>("offered"); // version and notes of the offer
         const auto manifest = [](const char *members) { return Standin::json("{'url': 'https://updates.example/Drowsewick-2.0.zip', ") + Standin::json(members) + '}'; };
+        QList<std::tuple<int, QByteArray, QString>> rows{{301, {}, u"2.0 Faster sweeps"_qs}, {0, validManifest, {}},
+            {200, validManifest + QByteArray(64 * 1024 + 1 - validManifest.size(), ' '), {}},
+            {200, manifest("'version': '2.0', 'notes': 3, 'size': 1"), u"2.0 "_qs}, {200, manifest("'version': '2.0-beta'"), u"2.0-beta "_qs}};
         for (int status : {200, 404, 500, 400, 407, 418, 302})
-            QTest::addRow("%d with a manifest", status) << status << validManifest << u"2.0 Faster sweeps"_qs;
-        QTest::newRow("301 to a manifest") << 301 << QByteArray() << u"2.0 Faster sweeps"_qs;
-        QTest::newRow("over 64 KiB") << 200 << validManifest + QByteArray(64 * 1024 + 1 - validManifest.size(), ' ') << QString();
-        QTest::newRow("nothing listens") << 0 << validManifest << QString();
-        QTest::newRow("notes a number, other members") << 200 << manifest("'version': '2.0', 'notes': 3, 'size': 1") << u"2.0 "_qs;
-        QTest::newRow("version kept as written") << 200 << manifest("'version': '2.0-beta'") << u"2.0-beta "_qs;
-        QTest::newRow("same version") << 200 << manifest("'version': '1.9.0'") << QString();
-        QTest::newRow("older version") << 200 << manifest("'version': '1.8.10'") << QString();
-        QTest::newRow("version a number") << 200 << manifest("'version': 2.0") << QString();
+            rows.append({status, validManifest, u"2.0 Faster sweeps"_qs});
+        for (const char *version : {"'1.9.0'", "'1.8.10'", "2.0"})
+            rows.append({200, manifest(("'version': " + QByteArray(version)).constData()), {}});
         for (const char *url : {"http://updates.example/a.zip", "HTTPS://updates.example/a.zip", "/drowsewick/a.zip", "https:a.zip",
                                 " https://updates.example/a.zip", "file:///etc/passwd", "https:javascript:alert(1)",
                                 "https:///etc/passwd", "ftp://updates.example/a.zip", "https://updates.example\\n.evil.example/a.zip"})
-            QTest::addRow("url '%s'", url) << 200 << Standin::json("{'version': '2.0', 'url': '") + url + "\"}" << QString();
-    }
-    void offers()
-    {
-        QFETCH(int, status);
-        QFETCH(QByteArray, body);
-        QFETCH(QString, offered);
-        static int row = 0;
-        const QString path = u"/%1/latest.json"_qs.arg(++row);
-        m_server.answer(path, status, body, status == 301 ? "Location: /moved/latest.json\r\n" : "");
+            rows.append({200, Standin::json("{'version': '2.0', 'url': '") + url + "\"}", {}});
         m_server.answer(u"/moved/latest.json"_qs, 200, validManifest);
-        QNetworkAccessManager network;
-        const std::optional<UpdateInfo> update = checkOnce(network, status ? m_server.url(path) : QUrl(u"https://127.0.0.1:9/latest.json"_qs));
-        QCOMPARE(update ? update->version + u' ' + update->notes : QString(), offered);
+        for (const auto &[status, body, offered] : rows) {
+            m_server.answer(u"/latest.json"_qs, status, body, status == 301 ? "Location: /moved/latest.json\r\n" : "");
+            QNetworkAccessManager network;
+            const std::optional<UpdateInfo> update = checkOnce(network, status ? m_server.url(u"/latest.json"_qs) : QUrl(u"https://127.0.0.1:9/latest.json"_qs));
+            QVERIFY2((update ? update->version + u' ' + update->notes : QString()) == offered, qPrintable(u"%1 %2"_qs.arg(status).arg(body)));
+        }
     }
 
     // Never from a cache, which could hide a new release; and never to a controller that is gone.
@@ -91,15 +74,12 @@ private slots:
         auto *cache = new QNetworkDiskCache(&network);
         cache->setCacheDirectory(QDir::homePath() + u"/cache"_qs);
         network.setCache(cache);
-        std::unique_ptr<QNetworkReply> ordinary(network.get(QNetworkRequest(manifest)));
-        QTRY_VERIFY_WITH_TIMEOUT(ordinary->isFinished() && cache->metaData(manifest).isValid(), 20000);
+        network.get(QNetworkRequest(manifest)); // an ordinary request, which fills the cache
+        QTRY_VERIFY_WITH_TIMEOUT(cache->metaData(manifest).isValid(), 20000);
         const int before = m_server.requestCount();
         QVERIFY(checkOnce(network, manifest));
         QCOMPARE(m_server.requestCount(), before + 1);
-
-        auto gone = std::make_unique<QObject>();
-        Updater::check(manifest, u"1.9"_qs, network, gone.get(), [](std::optional<UpdateInfo>) { QFAIL("delivered to a controller that is gone"); });
-        gone.reset();
+        { QObject gone; Updater::check(manifest, u"1.9"_qs, network, &gone, [](auto) { QFAIL("delivered to a controller that is gone"); }); }
         QTRY_COMPARE_WITH_TIMEOUT(m_server.requestCount(), before + 2, 20000);
         QTest::qWait(200);
     }
