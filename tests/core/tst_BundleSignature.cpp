@@ -15,12 +15,17 @@ class TestBundleSignature : public QObject
 
     // Run in the folder that holds the bundle and the keys.
     ToolRun shell(const QString &command) { return runTool(u"sh"_qs, {u"-c"_qs, command}, m_root.path()); }
-    ToolRun signBundle(const QStringList &arguments) { return runTool(QCoreApplication::applicationDirPath() + u"/sign-bundle"_qs, arguments, m_root.path()); }
+    ToolRun signBundle(const QStringList &arguments)
+    {
+        return runTool(QCoreApplication::applicationDirPath() + u"/sign-bundle"_qs, arguments, m_root.path());
+    }
 
 private slots:
     void initTestCase()
     {
-        m_publicKey = shell(u"for k in stranger publisher; do openssl genpkey -algorithm ed25519 -out $k.pem; done; openssl pkey -in publisher.pem -pubout"_qs).output;
+        m_publicKey
+                = shell(u"for k in stranger publisher; do openssl genpkey -algorithm ed25519 -out $k.pem; done; openssl pkey -in publisher.pem -pubout"_qs)
+                          .output;
         QVERIFY(m_publicKey.startsWith("-----BEGIN PUBLIC KEY"));
     }
 
@@ -47,7 +52,8 @@ private slots:
         for (const QByteArray &key : {QByteArray(bare).replace(4, 1, "*"), QByteArray()})
             QVERIFY(!BundleSignature::verify(m_bundle, key));
 
-        const ToolRun listing = shell(u"cd Drowsewick.app && find . -type f ! -name manifest ! -name signature | cut -c3- | LC_ALL=C sort | xargs sha256sum"_qs);
+        const ToolRun listing = shell(
+                u"cd Drowsewick.app && find . -type f ! -name manifest ! -name signature | cut -c3- | LC_ALL=C sort | xargs sha256sum"_qs);
         QCOMPARE(TestFiles::read(m_bundle + u"/.signature/manifest"_qs), listing.output);
         QVERIFY(listing.output.contains("  .signature/attributes\n"));
 
@@ -56,13 +62,16 @@ private slots:
         TestFiles::write(m_root.filePath(u"public.pem"_qs), m_publicKey);
         QVERIFY(signBundle({m_bundle, u"public.pem"_qs}).output.contains("not an Ed25519 private key"));
 
-        for (const char *tampering : {"echo evil > resources/notes.txt", "echo extra > resources/extra.txt",
-                                    "echo extra > .signature/extra", "rm safari-standin", "ln -s /etc etc",
-                                    "mkdir resources/empty", "chmod 644 safari-standin", "chmod 700 resources",
-                                    "rm .signature/signature", "\"$0\" . ../stranger.pem",
-                                    "echo evil > resources/notes.txt && sed -i \"s|^.*  resources/notes.txt\\$|$(sha256sum resources/notes.txt)|\" .signature/manifest"}) {
+        for (const char *tampering :
+             {"echo evil > resources/notes.txt", "echo extra > resources/extra.txt", "echo extra > .signature/extra",
+              "rm safari-standin", "ln -s /etc etc", "mkdir resources/empty", "chmod 644 safari-standin", "chmod 700 resources",
+              "rm .signature/signature", "\"$0\" . ../stranger.pem",
+              "echo evil > resources/notes.txt && sed -i \"s|^.*  resources/notes.txt\\$|$(sha256sum resources/notes.txt)|\" "
+              ".signature/manifest"}) {
             init();
-            runTool(u"sh"_qs, {u"-c"_qs, QString::fromUtf8(tampering), QCoreApplication::applicationDirPath() + u"/sign-bundle"_qs}, m_bundle);
+            runTool(u"sh"_qs,
+                    {u"-c"_qs, QString::fromUtf8(tampering), QCoreApplication::applicationDirPath() + u"/sign-bundle"_qs},
+                    m_bundle);
             QVERIFY2(!BundleSignature::verify(m_bundle, m_publicKey), tampering);
         }
     }

@@ -41,15 +41,32 @@ private slots:
         const SafariEngine standin = Standin::engine();
         const auto snapshot = [](SafariBridge &bridge) { bridge.snapshot(); };
         const auto open = [](SafariBridge &bridge) { bridge.open(u"https://b.example/"_qs); };
-        QTest::newRow("refused, as osascript says it")
-            << Failure{{}, engineSaying(u"0:35: execution error: Not authorized to send Apple events to Safari. (-1743)"_qs), snapshot, refused, {}, false};
-        QTest::newRow("no engine") << Failure{{}, {{u"/nonexistent/engine"_qs, {}}, standin.runningCheck}, open, failed, u"/nonexistent/engine"_qs, true};
-        QTest::newRow("no check") << Failure{{}, {standin.script, {u"/nonexistent/check"_qs, {}}}, snapshot, failed, u"/nonexistent/check"_qs, true};
-        QTest::newRow("check fails on close") << Failure{"{not json", standin, [](SafariBridge &b) { b.close(SafariTab(1, u"a"_qs, {})); }, failed, u"exit code 3"_qs, false};
-        QTest::newRow("over the time limit") << Failure{Standin::json("{'delayMs': 30000, 'windows': []}"), Standin::engine(std::chrono::seconds(1)), open, failed, u"did not finish within 1 seconds"_qs, true};
-        QTest::newRow("execution error") << Failure{{}, engineSaying(u"0:35: execution error: Safari got an error: Can’t get tab 1 (of it). (-1728)"_qs),
-                                                    snapshot, failed, u"Safari got an error: Can’t get tab 1 (of it)."_qs, false};
-        QTest::newRow("no number") << Failure{{}, engineSaying(u"engine: error: gave up (x)"_qs), snapshot, failed, u"engine: error: gave up (x)"_qs, false};
+        QTest::newRow("refused, as osascript says it") << Failure{
+                {},       engineSaying(u"0:35: execution error: Not authorized to send Apple events to Safari. (-1743)"_qs),
+                snapshot, refused,
+                {},       false};
+        QTest::newRow("no engine") << Failure{
+                {}, {{u"/nonexistent/engine"_qs, {}}, standin.runningCheck}, open, failed, u"/nonexistent/engine"_qs, true};
+        QTest::newRow("no check") << Failure{
+                {}, {standin.script, {u"/nonexistent/check"_qs, {}}}, snapshot, failed, u"/nonexistent/check"_qs, true};
+        QTest::newRow("check fails on close")
+                << Failure{"{not json", standin,           [](SafariBridge &b) { b.close(SafariTab(1, u"a"_qs, {})); },
+                            failed,      u"exit code 3"_qs, false};
+        QTest::newRow("over the time limit") << Failure{Standin::json("{'delayMs': 30000, 'windows': []}"),
+                                                         Standin::engine(std::chrono::seconds(1)),
+                                                         open,
+                                                         failed,
+                                                         u"did not finish within 1 seconds"_qs,
+                                                         true};
+        QTest::newRow("execution error") << Failure{
+                {},
+                engineSaying(u"0:35: execution error: Safari got an error: Can’t get tab 1 (of it). (-1728)"_qs),
+                snapshot,
+                failed,
+                u"Safari got an error: Can’t get tab 1 (of it)."_qs,
+                false};
+        QTest::newRow("no number") << Failure{
+                {}, engineSaying(u"engine: error: gave up (x)"_qs), snapshot, failed, u"engine: error: gave up (x)"_qs, false};
     }
     void failures()
     {
@@ -81,10 +98,13 @@ private slots:
         const QStringList abc{"a", "b", "c"};
         const auto close = [](const char *url) { return SafariScript::close(SafariTab(7, QString::fromUtf8(url), {})); };
         const SafariScript::CloseScriptFrame blind = SafariScript::closeFrame(false);
-        const struct { QStringList tabs; int current; QString script; QStringList tabsAfter; int currentAfter; } rows[] = {
-            {abc, 3, close("a"), {"b", "c"}, 2}, {abc, 2, close("b"), {"a", "c"}, 2}, {{"c", "b", "c"}, 3, close("c"), {"b", "c"}, 2},
-            {abc, 1, close("A"), abc, 1}, {{"a"}, 1, close("a"), {}, 1},
-            {{"B", "b"}, 1, blind.beforeWindow + "7" + blind.beforeAddress + "b" + blind.afterAddress, {"b"}, 1}};
+        const struct { QStringList tabs; int current; QString script; QStringList tabsAfter; int currentAfter;
+        } rows[] = {{abc, 3, close("a"), {"b", "c"}, 2},
+                    {abc, 2, close("b"), {"a", "c"}, 2},
+                    {{"c", "b", "c"}, 3, close("c"), {"b", "c"}, 2},
+                    {abc, 1, close("A"), abc, 1},
+                    {{"a"}, 1, close("a"), {}, 1},
+                    {{"B", "b"}, 1, blind.beforeWindow + "7" + blind.beforeAddress + "b" + blind.afterAddress, {"b"}, 1}};
         for (const auto &row : rows) {
             QList<Standin::Tab> tabs;
             for (const QString &url : row.tabs)
@@ -101,11 +121,13 @@ private slots:
     // does not compile; the tool commands set Safari up.
     void theStandinsTool()
     {
-        QCOMPARE(Standin::runScript(SafariScript::snapshot() + u'\n').standardError, "0:0: syntax error: Unknown script. (-2741)\n");
+        QCOMPARE(Standin::runScript(SafariScript::snapshot() + u'\n').standardError,
+                 "0:0: syntax error: Unknown script. (-2741)\n");
         for (const QStringList &command : {QStringList{"open", "a", "Title A"}, {"open", "b"}, {"select", "1", "1"}})
             QCOMPARE(Standin::run(command).exitCode, 0);
         QCOMPARE(QString::fromUtf8(Standin::runScript(SafariScript::snapshot()).standardOutput),
-                 SafariScript::record(SafariTab(1, "a", "Title A"), true) + SafariScript::record(SafariTab(1, "b", "b"), false) + u'\n');
+                 SafariScript::record(SafariTab(1, "a", "Title A"), true) + SafariScript::record(SafariTab(1, "b", "b"), false)
+                         + u'\n');
         QCOMPARE(Standin::run({"quit"}).exitCode, 0);
         QCOMPARE(Standin::run({"running"}).exitCode, 1);
         Standin::writeState("{\"windows\": [{\"id\": 1, \"tabs\": [{\"url\": 5}]}]}");

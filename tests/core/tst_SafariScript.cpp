@@ -13,19 +13,21 @@ private slots:
     // Backslashes are escaped first: the backslash that escapes a quote is not doubled again.
     void scriptsAreExact()
     {
-        QCOMPARE(SafariScript::snapshot(),
-                 QStringLiteral("set fs to (ASCII character 1)\nset rs to (ASCII character 2)\nset out to \"\"\n"
-                                "tell application \"Safari\"\n  repeat with w in windows\n    set wid to id of w\n    try\n"
-                                "      set curIdx to index of current tab of w\n    on error\n      set curIdx to -1\n"
-                                "    end try\n    set i to 0\n    repeat with t in tabs of w\n      set i to i + 1\n"
-                                "      set isActive to \"0\"\n      if i is curIdx then set isActive to \"1\"\n      try\n"
-                                "        set out to out & wid & fs & isActive & fs & my clean(URL of t) & fs & my clean(name of t) & rs\n"
-                                "      end try\n    end repeat\n  end repeat\nend tell\nreturn out\non clean(field)\n"
-                                "  set saved to AppleScript's text item delimiters\n"
-                                "  set AppleScript's text item delimiters to {(ASCII character 1), (ASCII character 2)}\n"
-                                "  set pieces to text items of field\n  set AppleScript's text item delimiters to \" \"\n"
-                                "  set field to pieces as text\n  set AppleScript's text item delimiters to saved\n"
-                                "  return field\nend clean"));
+        QCOMPARE(
+                SafariScript::snapshot(),
+                QStringLiteral(
+                        "set fs to (ASCII character 1)\nset rs to (ASCII character 2)\nset out to \"\"\n"
+                        "tell application \"Safari\"\n  repeat with w in windows\n    set wid to id of w\n    try\n"
+                        "      set curIdx to index of current tab of w\n    on error\n      set curIdx to -1\n"
+                        "    end try\n    set i to 0\n    repeat with t in tabs of w\n      set i to i + 1\n"
+                        "      set isActive to \"0\"\n      if i is curIdx then set isActive to \"1\"\n      try\n"
+                        "        set out to out & wid & fs & isActive & fs & my clean(URL of t) & fs & my clean(name of t) & rs\n"
+                        "      end try\n    end repeat\n  end repeat\nend tell\nreturn out\non clean(field)\n"
+                        "  set saved to AppleScript's text item delimiters\n"
+                        "  set AppleScript's text item delimiters to {(ASCII character 1), (ASCII character 2)}\n"
+                        "  set pieces to text items of field\n  set AppleScript's text item delimiters to \" \"\n"
+                        "  set field to pieces as text\n  set AppleScript's text item delimiters to saved\n"
+                        "  return field\nend clean"));
         QCOMPARE(SafariScript::close(SafariTab(-42, u"https://a.example/\"P"_qs, u"t"_qs)),
                  QStringLiteral("tell application \"Safari\"\n  repeat with w in windows\n    if (id of w) is -42 then\n"
                                 "      considering case\n        repeat with t in tabs of w\n"
@@ -52,7 +54,8 @@ private slots:
         for (const char *flag : {"01", "10", " 1"})
             rows.append({"1," + QString::fromLatin1(flag) + ",u,t;", {"1|u t"}});
         for (auto &[text, tabs] : rows) {
-            const SafariSnapshot snapshot = SafariScript::parseSnapshot(text.replace(u',', SafariScript::fieldSeparator).replace(u';', SafariScript::recordSeparator));
+            const SafariSnapshot snapshot = SafariScript::parseSnapshot(
+                    text.replace(u',', SafariScript::fieldSeparator).replace(u';', SafariScript::recordSeparator));
             QStringList parsed;
             for (const SafariTab &tab : snapshot.tabs)
                 parsed.append((snapshot.activeKeys.contains(tab.key()) ? u"*"_qs : QString()) + tab.key() + u' ' + tab.title());

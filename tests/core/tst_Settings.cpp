@@ -18,7 +18,8 @@ private slots:
     {
         const QByteArray whole = R"({"archiveFolderPath":"/x","days":3,"neverSweep":[],"paused":false,"pollSeconds":60})";
         const auto with = [&](const char *part, const char *replacement) { return QByteArray(whole).replace(part, replacement); };
-        for (const QByteArray &json : {QByteArray(), with(",\"paused\":false", ""), with("3", "\"3\""), with("3", "3.5"), with("[]", "[\"a\", 1]")}) {
+        for (const QByteArray &json :
+             {QByteArray(), with(",\"paused\":false", ""), with("3", "\"3\""), with("3", "3.5"), with("[]", "[\"a\", 1]")}) {
             if (!json.isNull())
                 TestFiles::write(Settings::filePath(), json);
             QCOMPARE(Settings::load(), (Settings{7, QDir::homePath() + u"/Documents/Drowsewick"_qs, {}, 3600, false}));
@@ -32,7 +33,8 @@ private slots:
         QCOMPARE(settings, (Settings{0, u"/Users/me"_qs, {"b.example", "a.example"}, 1, true}));
         settings.save();
         QCOMPARE(Settings::load(), settings);
-        QCOMPARE(QFile::permissions(Settings::filePath()), QFile::ReadOwner | QFile::WriteOwner | QFile::ReadUser | QFile::WriteUser);
+        QCOMPARE(QFile::permissions(Settings::filePath()),
+                 QFile::ReadOwner | QFile::WriteOwner | QFile::ReadUser | QFile::WriteUser);
         const QByteArray saved = TestFiles::read(Settings::filePath());
         settings.neverSweep = QStringList(50, u"a-long-pattern.example"_qs);
         [&] { const FileSizeLimit full(16); settings.save(); }();

@@ -9,7 +9,8 @@ static constexpr qint64 day = 86400;
 static SafariTab tab(qint64 window, const char *url) { return SafariTab(window, QString::fromUtf8(url), u"title"_qs); }
 
 // Recorded at t0 by staleTabs.
-static const QList<SafariTab> recorded{tab(1, "https://News.Example.org/ÄRGER"), tab(1, "https://other.example/"), tab(2, "https://other.example/")};
+static const QList<SafariTab> recorded{tab(1, "https://News.Example.org/ÄRGER"), tab(1, "https://other.example/"),
+                                        tab(2, "https://other.example/")};
 
 class TestTabTracker : public QObject
 {
@@ -22,7 +23,8 @@ private slots:
     void recordKeepsTheTimeOfEachOpenTab()
     {
         TabTracker tracker;
-        const SafariTab a = tab(1, "a"), b = tab(1, "b"), c = tab(1, "c"), x = tab(1, "x"), cElsewhere = tab(2, "c"), b2(1, u"b"_qs, u"another title"_qs);
+        const SafariTab a = tab(1, "a"), b = tab(1, "b"), c = tab(1, "c"), x = tab(1, "x"), cElsewhere = tab(2, "c"),
+                        b2(1, u"b"_qs, u"another title"_qs);
         tracker.record({a, b, c, b2}, {}, t0);
         tracker.record({a, b, c, b2}, {b.key()}, t0.addDays(1));
         QCOMPARE(tracker.lastActive(), (QHash<QString, QDateTime>{{a.key(), t0}, {b.key(), t0.addDays(1)}, {c.key(), t0}}));
@@ -30,7 +32,9 @@ private slots:
         tracker.record({c, a, x}, {}, t0.addDays(2));
         QCOMPARE(tracker.lastActive(), (QHash<QString, QDateTime>{{c.key(), t0}, {a.key(), t0}, {x.key(), t0.addDays(2)}}));
         tracker.record({cElsewhere, a, x, b}, {}, t0.addDays(3));
-        QCOMPARE(tracker.lastActive(), (QHash<QString, QDateTime>{{cElsewhere.key(), t0.addDays(3)}, {a.key(), t0}, {x.key(), t0.addDays(2)}, {b.key(), t0.addDays(3)}}));
+        QCOMPARE(tracker.lastActive(),
+                 (QHash<QString, QDateTime> {
+                         {cElsewhere.key(), t0.addDays(3)}, {a.key(), t0}, {x.key(), t0.addDays(2)}, {b.key(), t0.addDays(3)}}));
     }
 
     // Recorded tabs are idle once more than the days have passed, unless a pattern protects them; the
@@ -56,7 +60,8 @@ private slots:
     // fine, absurd times stay usable. A file with one bad member is rejected whole.
     void readsAndWritesItsFile()
     {
-        const QByteArray foreign = R"({ "version": 2, "lastActive" : { "7|https://a.example/" : 86400.25, "-1|" : 1e300, "-9223372036854775808|b" : -1e300 } })";
+        const QByteArray foreign
+                = R"({ "version": 2, "lastActive" : { "7|https://a.example/" : 86400.25, "-1|" : 1e300, "-9223372036854775808|b" : -1e300 } })";
         const TabTracker read = TabTracker::fromJson(foreign).value();
         QCOMPARE(read.lastActive().value(u"7|https://a.example/"_qs), QDateTime(QDate(2001, 1, 2), QTime(0, 0, 0, 250), Qt::UTC));
         const QList<SafariTab> open{tab(-1, ""), tab(std::numeric_limits<qint64>::min(), "b")};
@@ -65,7 +70,8 @@ private slots:
         TabTracker tracker;
         tracker.record({tab(1, "a\"b\\c\n\x01"), tab(-2, "https://ü.example/"), tab(3, "")}, {}, t0.addMSecs(123));
         QCOMPARE(TabTracker::fromJson(tracker.toJson()), tracker);
-        for (const char *bad : {R"({"lastActive":{"1|a":1.5,"1|b":"2020"}})", R"({"lastActive":{"1|a":null}})", R"({"lastActive":[]})", "lastActive"})
+        for (const char *bad : {R"({"lastActive":{"1|a":1.5,"1|b":"2020"}})", R"({"lastActive":{"1|a":null}})",
+                                R"({"lastActive":[]})", "lastActive"})
             QVERIFY2(!TabTracker::fromJson(bad), bad);
     }
 };

@@ -7,7 +7,8 @@
 #include <QNetworkAccessManager>
 #include <QNetworkDiskCache>
 
-static const QByteArray validManifest = Standin::json("{'version': '2.0', 'url': 'https://updates.example/Drowsewick-2.0.zip', 'notes': 'Faster sweeps'}");
+static const QByteArray validManifest
+        = Standin::json("{'version': '2.0', 'url': 'https://updates.example/Drowsewick-2.0.zip', 'notes': 'Faster sweeps'}");
 
 // What a check for version 1.9 offered; a check that does not call back in time fails the test.
 static std::optional<UpdateInfo> checkOnce(QNetworkAccessManager &network, const QUrl &manifest)
@@ -31,37 +32,59 @@ private slots:
 
     void isNewerComparesNumbersPieceByPiece()
     {
-        const struct { const char *first, *second; bool newer; } table[] = {
-            {"1.10", "1.9", true}, {"1.2", "1.2.0", false}, {"1.2.0", "1.2", false}, {"1.2.1", "1.2", true}, {"1.2.3-beta", "1.2.3", false},
-            {"1.2.3", "1.2.3-beta", true}, {"", "", false}, {"..", "0", false}, {"0.0.1", "", true}, {"1.-1", "1", false}, {"1", "1.-1", true},
-            {"007", "7", false}, {"+2", "1", true}, {"1.99999999999999999999999", "1.0", false}, {"9223372036854775807", "9223372036854775806", true},
+        const struct { const char *first, *second; bool newer;
+        } table[] = {
+                {"1.10", "1.9", true},
+                {"1.2", "1.2.0", false},
+                {"1.2.0", "1.2", false},
+                {"1.2.1", "1.2", true},
+                {"1.2.3-beta", "1.2.3", false},
+                {"1.2.3", "1.2.3-beta", true},
+                {"", "", false},
+                {"..", "0", false},
+                {"0.0.1", "", true},
+                {"1.-1", "1", false},
+                {"1", "1.-1", true},
+                {"007", "7", false},
+                {"+2", "1", true},
+                {"1.99999999999999999999999", "1.0", false},
+                {"9223372036854775807", "9223372036854775806", true},
         };
         for (const auto &row : table)
-            QVERIFY2(Updater::isNewer(QString::fromLatin1(row.first), QString::fromLatin1(row.second)) == row.newer, qPrintable(u"%1 vs %2"_qs.arg(row.first, row.second)));
+            QVERIFY2(Updater::isNewer(QString::fromLatin1(row.first), QString::fromLatin1(row.second)) == row.newer,
+                     qPrintable(u"%1 vs %2"_qs.arg(row.first, row.second)));
     }
 
     // What a check offers to version 1.9 ("version notes"): the manifest's body is used whatever the
     // status; anything below HTTP, or over 64 KiB, is no answer. Status 0: nothing listens.
     void offers()
     {
-        const auto manifest = [](const char *members) { return Standin::json("{'url': 'https://updates.example/Drowsewick-2.0.zip', ") + Standin::json(members) + '}'; };
-        QList<std::tuple<int, QByteArray, QString>> rows{{301, {}, u"2.0 Faster sweeps"_qs}, {0, validManifest, {}},
-            {200, validManifest + QByteArray(64 * 1024 + 1 - validManifest.size(), ' '), {}},
-            {200, manifest("'version': '2.0', 'notes': 3, 'size': 1"), u"2.0 "_qs}, {200, manifest("'version': '2.0-beta'"), u"2.0-beta "_qs}};
+        const auto manifest = [](const char *members) {
+            return Standin::json("{'url': 'https://updates.example/Drowsewick-2.0.zip', ") + Standin::json(members) + '}';
+        };
+        QList<std::tuple<int, QByteArray, QString>> rows {
+                {301, {}, u"2.0 Faster sweeps"_qs},
+                {0, validManifest, {}},
+                {200, validManifest + QByteArray(64 * 1024 + 1 - validManifest.size(), ' '), {}},
+                {200, manifest("'version': '2.0', 'notes': 3, 'size': 1"), u"2.0 "_qs},
+                {200, manifest("'version': '2.0-beta'"), u"2.0-beta "_qs}};
         for (int status : {200, 404, 500, 400, 407, 418, 302})
             rows.append({status, validManifest, u"2.0 Faster sweeps"_qs});
         for (const char *version : {"'1.9.0'", "'1.8.10'", "2.0"})
             rows.append({200, manifest(("'version': " + QByteArray(version)).constData()), {}});
-        for (const char *url : {"http://updates.example/a.zip", "HTTPS://updates.example/a.zip", "/drowsewick/a.zip", "https:a.zip",
-                                " https://updates.example/a.zip", "file:///etc/passwd", "https:javascript:alert(1)",
-                                "https:///etc/passwd", "ftp://updates.example/a.zip", "https://updates.example\\n.evil.example/a.zip"})
+        for (const char *url :
+             {"http://updates.example/a.zip", "HTTPS://updates.example/a.zip", "/drowsewick/a.zip", "https:a.zip",
+              " https://updates.example/a.zip", "file:///etc/passwd", "https:javascript:alert(1)", "https:///etc/passwd",
+              "ftp://updates.example/a.zip", "https://updates.example\\n.evil.example/a.zip"})
             rows.append({200, Standin::json("{'version': '2.0', 'url': '") + url + "\"}", {}});
         m_server.answer(u"/moved/latest.json"_qs, 200, validManifest);
         for (const auto &[status, body, offered] : rows) {
             m_server.answer(u"/latest.json"_qs, status, body, status == 301 ? "Location: /moved/latest.json\r\n" : "");
             QNetworkAccessManager network;
-            const std::optional<UpdateInfo> update = checkOnce(network, status ? m_server.url(u"/latest.json"_qs) : QUrl(u"https://127.0.0.1:9/latest.json"_qs));
-            QVERIFY2((update ? update->version + u' ' + update->notes : QString()) == offered, qPrintable(u"%1 %2"_qs.arg(status).arg(body)));
+            const std::optional<UpdateInfo> update
+                    = checkOnce(network, status ? m_server.url(u"/latest.json"_qs) : QUrl(u"https://127.0.0.1:9/latest.json"_qs));
+            QVERIFY2((update ? update->version + u' ' + update->notes : QString()) == offered,
+                     qPrintable(u"%1 %2"_qs.arg(status).arg(body)));
         }
     }
 
@@ -79,7 +102,10 @@ private slots:
         const int before = m_server.requestCount();
         QVERIFY(checkOnce(network, manifest));
         QCOMPARE(m_server.requestCount(), before + 1);
-        { QObject gone; Updater::check(manifest, u"1.9"_qs, network, &gone, [](auto) { QFAIL("delivered to a controller that is gone"); }); }
+        {
+            QObject gone;
+            Updater::check(manifest, u"1.9"_qs, network, &gone, [](auto) { QFAIL("delivered to a controller that is gone"); });
+        }
         QTRY_COMPARE_WITH_TIMEOUT(m_server.requestCount(), before + 2, 20000);
         QTest::qWait(200);
     }

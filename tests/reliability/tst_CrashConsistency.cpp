@@ -54,7 +54,8 @@ class TestCrashConsistency : public QObject
         while (killAfter < 0 && Standin::openUrls().size() > 1 && !app.hasEnded() && !deadline.hasExpired())
             QThread::msleep(10);
         QThread::msleep(std::max<qint64>(killAfter, 0));
-        QVERIFY2(!app.hasEnded() && !deadline.hasExpired(), qPrintable(u"Drowsewick ended on its own (exit code %1)"_qs.arg(app.exitCode())));
+        QVERIFY2(!app.hasEnded() && !deadline.hasExpired(),
+                 qPrintable(u"Drowsewick ended on its own (exit code %1)"_qs.arg(app.exitCode())));
         app.kill();
         ++m_kills;
         // A run that polled Safari did so holding the lock, also when a killed run left it behind.
@@ -66,7 +67,8 @@ class TestCrashConsistency : public QObject
         const QStringList open = Standin::openUrls();
         const QList<ArchivedTab> entries = Archive::all(m_settings.archiveFolder());
         for (const ArchivedTab &entry : entries)
-            QVERIFY2(entryFor(m_opened.value(entry.url)) == entry, qPrintable(u"an entry that is no tab: [%1](%2)"_qs.arg(entry.title, entry.url)));
+            QVERIFY2(entryFor(m_opened.value(entry.url)) == entry,
+                     qPrintable(u"an entry that is no tab: [%1](%2)"_qs.arg(entry.title, entry.url)));
         QList<Tab> stillOpen;
         for (const Tab &tab : std::as_const(m_idle)) // lost: closed but not in the archive
             (open.contains(tab.url) ? stillOpen : entries.contains(entryFor(tab)) ? m_swept : m_lost).append(tab);
@@ -102,7 +104,8 @@ private slots:
             TestFiles::write(applicationFile(leftover), "{\"torn");
         runAndKill(-1);
         QCOMPARE(QDir(Settings::applicationFolder()).entryList({u"*.tmp-*"_qs}, QDir::Files), QStringList());
-        std::printf("crashtest: %d kills, %d lost tabs (%d kills mid-sweep, %d tabs swept, kills up to %lld ms after start)\n", m_kills, int(m_lost.size()), m_midSweep, int(m_swept.size()), window);
+        std::printf("crashtest: %d kills, %d lost tabs (%d kills mid-sweep, %d tabs swept, kills up to %lld ms after start)\n",
+                    m_kills, int(m_lost.size()), m_midSweep, int(m_swept.size()), window);
         QVERIFY2(m_lost.isEmpty(), qPrintable(m_lost.value(0).url));
         QVERIFY(!m_swept.isEmpty());
     }

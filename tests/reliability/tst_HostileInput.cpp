@@ -44,7 +44,9 @@ private slots:
         QCOMPARE(h.unarchivedCloses, QStringList());
         QList<ArchivedTab> expected;
         for (const Tab &tab : tryToBreakOut)
-            expected.append({Archive::cleanTitle(SafariTab(1, tab.url, QString(tab.title).replace(QChar(1), u' ').replace(QChar(2), u' '))), tab.url});
+            expected.append({Archive::cleanTitle(
+                                     SafariTab(1, tab.url, QString(tab.title).replace(QChar(1), u' ').replace(QChar(2), u' '))),
+                             tab.url});
         QCOMPARE(Archive::all(h.model->settings().archiveFolder()), expected);
         QCOMPARE(Standin::openUrls(), (QStringList{current.url, mustStayOpen[0].url, mustStayOpen[1].url, mustStayOpen[2].url}));
         QCOMPARE(h.model->staleCount(), 0);
@@ -54,7 +56,8 @@ private slots:
         QCOMPARE(h.model->lastSweepSummary(), u"Nothing idle to sweep."_qs);
         QDir(h.model->settings().archiveFolder()).removeRecursively();
         h.model->saveAllOpenTabs();
-        QCOMPARE(Archive::all(h.model->settings().archiveFolder()), QList<ArchivedTab>{(ArchivedTab{u"Current"_qs, current.url})});
+        QCOMPARE(Archive::all(h.model->settings().archiveFolder()),
+                 QList<ArchivedTab> {(ArchivedTab{u"Current"_qs, current.url})});
     }
 };
 

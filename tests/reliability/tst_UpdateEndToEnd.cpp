@@ -33,9 +33,11 @@ private slots:
         Bundles::make(staged, next.toUtf8(), marker, next.toUtf8());
         const Bundles::Publisher publisher = Bundles::makePublisher(work.path(), u"publisher"_qs);
         const QString zip = u"Drowsewick-%1.zip"_qs.arg(next);
-        runTool(u"bash"_qs, {QStringLiteral(RELEASE_SCRIPT_PATH), u"--key"_qs, publisher.signer, u"--url"_qs, server.url(u"/drowsewick/"_qs + zip).toString(),
-            u"--notes"_qs, u"Quieter sweeps"_qs, u"--bundle"_qs, staged, u"--version"_qs, next, u"--sign-bundle"_qs, QCoreApplication::applicationDirPath() + u"/sign-bundle"_qs,
-            u"--out"_qs, work.filePath(u"release"_qs)});
+        runTool(u"bash"_qs,
+                {QStringLiteral(RELEASE_SCRIPT_PATH), u"--key"_qs, publisher.signer, u"--url"_qs,
+                 server.url(u"/drowsewick/"_qs + zip).toString(), u"--notes"_qs, u"Quieter sweeps"_qs, u"--bundle"_qs, staged,
+                 u"--version"_qs, next, u"--sign-bundle"_qs, QCoreApplication::applicationDirPath() + u"/sign-bundle"_qs,
+                 u"--out"_qs, work.filePath(u"release"_qs)});
         server.answer(u"/drowsewick/latest.json"_qs, 200, TestFiles::read(work.filePath(u"release/latest.json"_qs)));
         server.answer(u"/drowsewick/"_qs + zip, 200, TestFiles::read(work.filePath(u"release/"_qs + zip)));
 
@@ -66,7 +68,11 @@ private slots:
         QVERIFY(nextStart.start());
         QTRY_VERIFY_WITH_TIMEOUT(!QFileInfo::exists(leftover) && !QFileInfo::exists(leftover + u".sh"_qs), 10000);
         // --version answers while that instance runs, and needs no display.
-        QCOMPARE(runTool(u"env"_qs, {u"-u"_qs, u"DISPLAY"_qs, u"QT_QPA_PLATFORM=xcb"_qs, QCoreApplication::applicationDirPath() + u"/drowsewick"_qs, u"--version"_qs}).output, QByteArray(BuildConfig::version) + '\n');
+        QCOMPARE(runTool(u"env"_qs,
+                         {u"-u"_qs, u"DISPLAY"_qs, u"QT_QPA_PLATFORM=xcb"_qs,
+                          QCoreApplication::applicationDirPath() + u"/drowsewick"_qs, u"--version"_qs})
+                         .output,
+                 QByteArray(BuildConfig::version) + '\n');
     }
 };
 
