@@ -54,6 +54,12 @@ class TestCrashConsistency : public QObject
         while (killAfter < 0 && Standin::openUrls().size() > 1 && !app.hasEnded() && !deadline.hasExpired())
             QThread::msleep(10);
         QThread::msleep(std::max<qint64>(killAfter, 0));
+        if (killAfter < 0) { // a second start hands over to this one and leaves
+            AppProcess second;
+            QVERIFY(second.start());
+            QTRY_VERIFY_WITH_TIMEOUT(second.hasEnded(), 10000);
+            QCOMPARE(second.exitCode(), 0);
+        }
         QVERIFY2(!app.hasEnded() && !deadline.hasExpired(),
                  qPrintable(u"Drowsewick ended on its own (exit code %1)"_qs.arg(app.exitCode())));
         app.kill();

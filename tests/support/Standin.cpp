@@ -3,7 +3,6 @@
 #include <QDir>
 #include <QFile>
 #include <QJsonDocument>
-#include <QProcess>
 
 namespace Standin {
 
@@ -59,15 +58,10 @@ QJsonObject state()
     return QJsonDocument::fromJson(file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray()).object();
 }
 
-QJsonArray windows()
-{
-    return state().value(QLatin1String("windows")).toArray();
-}
-
 QStringList openUrls()
 {
     QStringList urls;
-    for (const QJsonValue &window : windows()) {
+    for (const QJsonValue &window : state().value(QLatin1String("windows")).toArray()) {
         for (const QJsonValue &tab : window.toObject().value(QLatin1String("tabs")).toArray())
             urls.append(tab.toObject().value(QLatin1String("url")).toString());
     }
@@ -83,22 +77,6 @@ QStringList log()
 void clearLog()
 {
     QFile::remove(folder() + QStringLiteral("/ops.log"));
-}
-
-Run run(const QStringList &arguments, const QByteArray &input)
-{
-    QProcess process;
-    process.start(program(), arguments);
-    process.write(input);
-    process.closeWriteChannel();
-    if (!process.waitForFinished(30000) || process.exitStatus() != QProcess::NormalExit)
-        return {};
-    return {process.exitCode(), process.readAllStandardOutput(), process.readAllStandardError()};
-}
-
-Run runScript(const QString &script)
-{
-    return run({}, script.toUtf8());
 }
 
 SafariEngine engine(std::chrono::milliseconds limit)

@@ -26,13 +26,6 @@ struct Window
     QList<Tab> tabs;
 };
 
-struct Run
-{
-    int exitCode = -1;
-    QByteArray standardOutput;
-    QByteArray standardError;
-};
-
 QString program();
 QString folder();
 // Safari gone and never started, with an empty log.
@@ -44,15 +37,12 @@ void writeState(const QJsonObject &state);
 QByteArray json(const char *singleQuoted);
 void setWindows(const QList<Window> &windows, QJsonObject extra = {});
 QJsonObject state();
-QJsonArray windows();
 // The addresses of every open tab, window by window.
 QStringList openUrls();
 
 QStringList log();
 void clearLog();
 
-Run run(const QStringList &arguments, const QByteArray &input = {});
-Run runScript(const QString &script);
 // The engine the app itself runs: osascript and pgrep in the macOS flavour (here their stand-ins,
 // which hand over to safari-standin), the stand-in beside the executable otherwise.
 SafariEngine engine(std::chrono::milliseconds limit = std::chrono::seconds(30));
