@@ -1,4 +1,4 @@
-#include "DiskLimits.h"
+#include "FileSizeLimit.h"
 #include "ModelHarness.h"
 #include "TestHome.h"
 

@@ -1,5 +1,5 @@
 #include "Archive.h"
-#include "DiskLimits.h"
+#include "FileSizeLimit.h"
 #include "DurableFile.h"
 #include "TestHome.h"
 
@@ -151,14 +151,6 @@ private slots:
         QFETCH(QStringList, titleAndUrl);
         const std::optional<ArchivedTab> entry = Archive::readLine(line);
         QCOMPARE(entry ? (QStringList{entry->title, entry->url}) : QStringList(), titleAndUrl);
-    }
-
-    // Only a tab whose line reads back as itself may be swept.
-    void onlyTabsWhoseLineReadsBackCanBeArchived()
-    {
-        QVERIFY(Archive::canArchive(SafariTab(1, u"https://w.example/Mercury_(planet)"_qs, u"T [1]"_qs)));
-        QVERIFY(!Archive::canArchive(SafariTab(1, u"https://example.com/a)b"_qs, u"T"_qs)));
-        QVERIFY(!Archive::canArchive(SafariTab(1, u"https://example.com/a\nb"_qs, u"T"_qs)));
     }
 
     // A full disk, or a file where the folder should be, leaves everything as it was.

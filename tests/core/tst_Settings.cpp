@@ -1,4 +1,4 @@
-#include "DiskLimits.h"
+#include "FileSizeLimit.h"
 #include "Settings.h"
 #include "TestHome.h"
 

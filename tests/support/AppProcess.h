@@ -1,5 +1,7 @@
 #pragma once
 
+#include "TestHome.h"
+
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
@@ -15,7 +17,7 @@
 
 // The real drowsewick executable (its path comes from the build), run in this test's HOME on the
 // offscreen platform. It leads a process group of its own, so that the engines it started can be
-// waited for once it is gone, which takes Linux's /proc.
+// waited for once it is gone, which takes Linux (its pgrep reads /proc).
 class AppProcess
 {
 public:
@@ -65,7 +67,7 @@ public:
         ::kill(pid_t(m_pid), SIGKILL);
         m_process.waitForFinished(-1);
         const QDeadlineTimer deadline(60000);
-        while (livingMembers(m_pid) > 0 && !deadline.hasExpired())
+        while (groupIsRunning(m_pid) && !deadline.hasExpired())
             QThread::msleep(5);
     }
 
@@ -77,21 +79,12 @@ public:
     }
 
 private:
-    // Processes of the group that are still running; a zombie has ended, whoever reaps it.
-    static int livingMembers(qint64 group)
+    // Whether a process of the group still runs; a zombie has ended, whoever reaps it.
+    static bool groupIsRunning(qint64 group)
     {
-        int count = 0;
-        for (const QString &entry : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
-            QFile stat(QStringLiteral("/proc/%1/stat").arg(entry));
-            if (!stat.open(QIODevice::ReadOnly))
-                continue;
-            // "pid (name) state ppid group …"; the name may hold spaces and parentheses.
-            const QByteArray line = stat.readAll();
-            const QList<QByteArray> fields = line.mid(line.lastIndexOf(')') + 2).split(' ');
-            if (fields.size() > 2 && fields[2].toLongLong() == group && fields[0] != "Z")
-                ++count;
-        }
-        return count;
+        const QString running = QStringLiteral("R,S,D,T,t,W,P,I");
+        const QStringList arguments{QStringLiteral("-g"), QString::number(group), QStringLiteral("-r"), running};
+        return runTool(QStringLiteral("pgrep"), arguments).exitCode == 0;
     }
 
     QProcess m_process;
