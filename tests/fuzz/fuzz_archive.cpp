@@ -2,9 +2,12 @@
 #include "FuzzCheck.h"
 
 #include <QDir>
+#include <QFile>
 #include <QTemporaryDir>
 
 namespace {
+
+const QTemporaryDir root;
 
 // The reader takes an address whole when its parentheses pair up, or when it holds no ")".
 bool readsBackWhole(QStringView url)
@@ -29,11 +32,29 @@ void readAnyLine(const QString &line)
     FUZZ_CHECK(line.startsWith(QStringLiteral("- [") + entry->title + QStringLiteral("](") + entry->url + u')'));
 }
 
+// Any day file, read through the folder reader: the entries of its lines in order, where a line
+// that is not UTF-8 costs only itself.
+void readAnyFile(const QByteArray &bytes)
+{
+    QList<ArchivedTab> entries;
+    for (const QByteArray &line : bytes.split('\n')) {
+        if (!QByteArrayView(line).isValidUtf8())
+            continue;
+        if (std::optional<ArchivedTab> entry = Archive::readLine(QString::fromUtf8(line)))
+            entries.append(*entry);
+    }
+    const QString folder = root.filePath(QStringLiteral("files"));
+    QDir().mkpath(folder);
+    QFile file(folder + QStringLiteral("/2026-03-14.md"));
+    FUZZ_CHECK(file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(bytes) == bytes.size());
+    file.close();
+    FUZZ_CHECK(Archive::all(folder) == entries);
+}
+
 // Every tab is either left open, or swept into a day file that then reads back as exactly that
 // tab; and only a tab whose address the format cannot hold is left open.
 void sweepAndReadBack(const SafariTab &tab)
 {
-    static const QTemporaryDir root;
     const bool holdable = readsBackWhole(tab.url()) && !tab.url().contains(u'\n') && Fuzz::survivesUtf8(tab.url())
                           && Fuzz::survivesUtf8(tab.title());
     FUZZ_CHECK(Archive::canArchive(tab) == holdable);
@@ -47,9 +68,11 @@ void sweepAndReadBack(const SafariTab &tab)
 
 } // namespace
 
+// The input as one line, as a whole day file, and cut at a NUL byte into a tab's title and address.
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     readAnyLine(Fuzz::text(data, size));
+    readAnyFile(Fuzz::bytes(data, size));
     const QStringList parts = Fuzz::texts(data, size, 2);
     sweepAndReadBack(SafariTab(1, parts[1], parts[0]));
     return 0;
