@@ -127,13 +127,14 @@ private slots:
             t.m_environment.limits.stallWindow = 500ms;
             t.m_environment.limits.stallBytes = 4096;
         }) << "platform: the download stalled";
-        QTest::newRow("installation past its deadline")
-                << Change([](auto &t) { t.m_answer.bytesPerTick = 50;
-            t.m_environment.limits.deadline = 500ms; })
-                << "platform: the installation took too long";
-        QTest::newRow("cache folder writable by all")
-                << Change([](auto &t) { QDir().mkpath(t.m_environment.workRoot), chmod(t.root(u"cache"_qs), 0777); })
-                << "platform: @/cache is not a folder of this user alone";
+        QTest::newRow("installation past its deadline") << Change([](auto &t) {
+            t.m_answer.bytesPerTick = 50;
+            t.m_environment.limits.deadline = 500ms;
+        }) << "platform: the installation took too long";
+        QTest::newRow("cache folder writable by all") << Change([](auto &t) {
+            QDir().mkpath(t.m_environment.workRoot);
+            chmod(t.root(u"cache"_qs), 0777);
+        }) << "platform: @/cache is not a folder of this user alone";
         QTest::newRow("translocated") << Change([](auto &t) {
             Bundles::make(t.m_environment.bundlePath = t.root(u"AppTranslocation/0F1E/d/Drowsewick.app"_qs), "old", {});
         }) << "readOnlyLocation";
@@ -219,20 +220,15 @@ private slots:
         const QString first
                 = unpacked.filePath(unpacked.entryList({u"*.app"_qs}, QDir::Dirs | QDir::CaseSensitive, QDir::Unsorted).value(0));
         const bool fails = !behaviour.isEmpty();
-        QTRY_COMPARE_WITH_TIMEOUT(TestFiles::read(root(u"started"_qs)),
-                                  Bundles::startedAs(fails                                    ? "old"
-                                                             : first.endsWith(u"Beta.app"_qs) ? "beta"
-                                                                                              : "new",
-                                                     installed()),
-                                  10000);
+        const QByteArray started = fails ? "old" : first.endsWith(u"Beta.app"_qs) ? "beta" : "new";
+        QTRY_COMPARE_WITH_TIMEOUT(TestFiles::read(root(u"started"_qs)), Bundles::startedAs(started, installed()), 10000);
         QCOMPARE(TestFiles::contents(installed()), fails ? before : TestFiles::contents(first));
         QVERIFY(!QFileInfo::exists(backup));
         // Owner, group and others as hexadecimal digits.
         const auto mode = [&](const QString &relative) { return int(QFile::permissions(installed() + relative)) & 0x7077; };
+        const QList<int> modes{mode(u"/resources"_qs), mode(u"/resources/notes.txt"_qs), mode(UpdatePlatform::executable({}))};
         if (!fails)
-            QCOMPARE(
-                    (QList<int> {mode(u"/resources"_qs), mode(u"/resources/notes.txt"_qs), mode(UpdatePlatform::executable({}))}),
-                    (QList<int> {0x7055, 0x6044, 0x7055}));
+            QCOMPARE(modes, (QList<int>{0x7055, 0x6044, 0x7055}));
 
         const QString running = u"nimbrel-update-%1.sh"_qs.arg(QCoreApplication::applicationPid());
         TestFiles::write(m_environment.workRoot + u'/' + running, "waiting");

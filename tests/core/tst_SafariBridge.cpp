@@ -65,7 +65,10 @@ private slots:
         Standin::writeState(failure.state);
         LiveSafariBridge bridge(failure.engine);
         // Past the time limit the operation fails rather than waiting for the engine.
-        try { failure.operation(bridge); QFAIL("no failure"); } catch (const SafariError &error) {
+        try {
+            failure.operation(bridge);
+            QFAIL("no failure");
+        } catch (const SafariError &error) {
             QCOMPARE(error.kind(), failure.kind);
             QVERIFY2(error.message().contains(failure.message), qPrintable(error.message()));
             QVERIFY2(!error.message().contains(u"execution error"_qs), "the engine's whole line is no message");

@@ -37,7 +37,10 @@ private slots:
                  QFile::ReadOwner | QFile::WriteOwner | QFile::ReadUser | QFile::WriteUser);
         const QByteArray saved = TestFiles::read(Settings::filePath());
         settings.neverSweep = QStringList(50, u"a-long-pattern.example"_qs);
-        [&] { const FileSizeLimit full(16); settings.save(); }();
+        {
+            const FileSizeLimit full(16);
+            settings.save();
+        }
         QCOMPARE(TestFiles::read(Settings::filePath()), saved);
         QCOMPARE(QDir(Settings::applicationFolder()).entryList(QDir::Files), QStringList{"settings.json"});
         settings.archiveFolderPath = u"~/Archive"_qs;

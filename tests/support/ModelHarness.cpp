@@ -67,8 +67,6 @@ struct ArchiveFirstBridge : SafariBridge
 void ModelHarness::makeModel()
 {
     model.reset();
-    auto ownNetwork = std::make_unique<QNetworkAccessManager>();
-    network = ownNetwork.get();
     std::unique_ptr<SafariBridge> bridge = makeBridge ? makeBridge() : std::make_unique<ArchiveFirstBridge>(*this);
     model = std::make_unique<DrowsewickModel>(DrowsewickModel::Services{
         std::move(bridge),
@@ -77,7 +75,7 @@ void ModelHarness::makeModel()
         UserDefaults::createForPlatform(),
         std::make_unique<ScriptedDialogs>(dialogs),
         std::make_unique<RecordingUrlOpener>(openedUrls),
-        std::move(ownNetwork),
+        std::make_unique<QNetworkAccessManager>(),
         manifest,
         [this](const UpdateInfo &update) {
             installed.append(update);

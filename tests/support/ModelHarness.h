@@ -56,7 +56,6 @@ struct ModelHarness
     SafariEngine engine = Standin::engine();
     // Made anew with every controller; the live bridge on the engine unless a test says otherwise.
     std::function<std::unique_ptr<SafariBridge>()> makeBridge;
-    QNetworkAccessManager *network = nullptr;
     std::unique_ptr<DrowsewickModel> model;
 
     ModelHarness() { makeModel(); }
