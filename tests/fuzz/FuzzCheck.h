@@ -34,15 +34,12 @@ inline QString text(const uint8_t *data, size_t size)
 // keeps any further NUL bytes.
 inline QStringList texts(const uint8_t *data, size_t size, int count)
 {
-    QList<QByteArray> pieces = bytes(data, size).split('\0');
+    QStringList pieces = text(data, size).split(QChar(u'\0'));
     while (pieces.size() > count)
-        pieces[count - 1] += '\0' + pieces.takeAt(count);
-    QStringList result;
-    for (const QByteArray &piece : pieces)
-        result.append(QString::fromUtf8(piece));
-    while (result.size() < count)
-        result.append(QString());
-    return result;
+        pieces[count - 1] += QChar(u'\0') + pieces.takeAt(count);
+    while (pieces.size() < count)
+        pieces.append(QString());
+    return pieces;
 }
 
 // Whether a text comes back unchanged through UTF-8, as every file stores it; a lone surrogate

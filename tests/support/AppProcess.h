@@ -4,7 +4,6 @@
 
 #include <QDeadlineTimer>
 #include <QDir>
-#include <QFile>
 #include <QFileInfo>
 #include <QProcess>
 #include <QThread>
@@ -69,13 +68,6 @@ public:
         const QDeadlineTimer deadline(60000);
         while (groupIsRunning(m_pid) && !deadline.hasExpired())
             QThread::msleep(5);
-    }
-
-    // The process named in the single-instance lock, 0 when there is none.
-    static qint64 lockHolder()
-    {
-        QFile lock(qEnvironmentVariable("XDG_RUNTIME_DIR") + QStringLiteral("/drowsewick.lock"));
-        return lock.open(QIODevice::ReadOnly) ? lock.readLine().trimmed().toLongLong() : 0;
     }
 
 private:
