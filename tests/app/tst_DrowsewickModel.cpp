@@ -23,11 +23,6 @@ void openTabs()
     }}});
 }
 
-QString archiveFile(const ModelHarness &h, const char *name)
-{
-    return h.model->settings().archiveFolder() + u'/' + QLatin1String(name);
-}
-
 } // namespace
 
 class TestDrowsewickModel : public QObject
@@ -53,7 +48,7 @@ private slots:
         const QStringList left{"https://current.example/", "https://News.Example.org/kept", "https://stuck.example/"};
         QCOMPARE(Standin::openUrls(), left);
         QCOMPARE(h.unarchivedCloses, QStringList());
-        QCOMPARE(TestFiles::read(archiveFile(h, "2026-03-22.md")),
+        QCOMPARE(TestFiles::read(h.model->settings().archiveFolder() + u"/2026-03-22.md"_qs),
                  QByteArray("# Swept tabs — 2026-03-22\n\n"
                             "- [Idle (A)](https://idle.example/a) · 09:00\n"
                             "- [https://idle.example/b](https://idle.example/b) · 09:00\n"
