@@ -1,6 +1,6 @@
 #include "Archive.h"
-#include "FileSizeLimit.h"
 #include "DurableFile.h"
+#include "FileSizeLimit.h"
 #include "TestHome.h"
 
 #include <QCoreApplication>
