@@ -1,8 +1,6 @@
 #pragma once
 
 #include <QByteArray>
-#include <QList>
-#include <QString>
 #include <QStringList>
 
 #include <cstdint>
@@ -40,13 +38,6 @@ inline QStringList texts(const uint8_t *data, size_t size, int count)
     while (pieces.size() < count)
         pieces.append(QString());
     return pieces;
-}
-
-// Whether a text comes back unchanged through UTF-8, as every file stores it; a lone surrogate
-// does not.
-inline bool survivesUtf8(const QString &text)
-{
-    return QString::fromUtf8(text.toUtf8()) == text;
 }
 
 } // namespace Fuzz

@@ -1,25 +1,10 @@
 #include "FuzzCheck.h"
 #include "Updater.h"
 
-// isNewer orders any three version texts consistently: never newer than itself, never both ways,
-// transitive, and versions that compare equal compare alike with a third.
-static void checkOrder(const QStringList &v)
-{
-    const auto newer = [&](int a, int b) { return Updater::isNewer(v[a], v[b]); };
-    FUZZ_CHECK(!newer(0, 0));
-    FUZZ_CHECK(!(newer(0, 1) && newer(1, 0)));
-    if (newer(0, 1) && newer(1, 2))
-        FUZZ_CHECK(newer(0, 2));
-    if (!newer(0, 1) && !newer(1, 0))
-        FUZZ_CHECK(newer(0, 2) == newer(1, 2) && newer(2, 0) == newer(2, 1));
-}
-
 // Any manifest body, checked against any running version: an offer is only ever an absolute
-// https address with a host, for a version newer than the running one. The input's first three
-// NUL-separated texts are ordered as versions too.
+// https address with a host, for a version newer than the running one.
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
-    checkOrder(Fuzz::texts(data, size, 3));
     // A NUL byte, when there is one, ends the running version; the rest is the body.
     const QByteArray input = Fuzz::bytes(data, size);
     const qsizetype end = input.indexOf('\0');
