@@ -28,13 +28,6 @@ void click(QWidget &view, int row, QPoint offset = {})
     QTest::mouseClick(list.viewport(), Qt::LeftButton, {}, offset.isNull() ? button.center() : rect.topLeft() + offset);
 }
 
-ArchiveBrowserView &show(ArchiveBrowserController &windows, ModelHarness &h)
-{
-    windows.show(*h.model);
-    QCoreApplication::processEvents();
-    return *windows.window();
-}
-
 } // namespace
 
 class TestArchiveBrowser : public QObject
@@ -51,7 +44,8 @@ private slots:
     {
         ModelHarness h;
         ArchiveBrowserController windows;
-        ArchiveBrowserView &view = show(windows, h);
+        windows.show(*h.model);
+        ArchiveBrowserView &view = *windows.window();
         QCOMPARE(child<QLabel>(view, "emptyTitle").text(), u"No archived tabs yet."_qs);
         QCOMPARE(child<QLabel>(view, "emptyCaption").text(),
                  u"Idle Safari tabs land here as Markdown — or use “Save all open tabs”."_qs);
@@ -78,7 +72,8 @@ private slots:
         QVERIFY(view.close());
         QCOMPARE(view.findChild<QListView *>("archiveList"), nullptr);
         Archive::append({SafariTab(1, u"https://later.example/news"_qs, u"Later news"_qs)}, folder, h.now);
-        QCOMPARE(&show(windows, h), &view);
+        windows.show(*h.model);
+        QCOMPARE(windows.window(), &view);
         QCOMPARE(field.text(), u"NEWS"_qs);
         QVERIFY(clear.isVisible());
         QCOMPARE(listedTitles(view), (QStringList{"Morning News", "Later news"}));
