@@ -58,10 +58,7 @@ private slots:
             for (QAction *action : app.menu().actions())
                 if (action->text() == text) action->trigger();
         };
-        QCOMPARE(texts(),
-                 (QStringList{"Safari not open (off)", "—", "Save all open tabs", "Sweep idle tabs now", "Pause sweeping", "—",
-                               "Archived tabs…", "Open archive folder", "Settings…", "—", "Check for Updates…", "—",
-                               "Quit Drowsewick"}));
+        QCOMPARE(texts().first(), u"Safari not open (off)"_qs);
         h.model->tick();
         QCOMPARE(texts().mid(0, 2), (QStringList{"Safari access needed — click below (off)", "Allow Safari access…"}));
         // It leads to where the permission is given: the privacy settings of macOS, or here the
@@ -73,9 +70,10 @@ private slots:
         Standin::setWindows(twoTabs);
         h.model->tick();
         trigger(u"Sweep idle tabs now"_qs);
-        QCOMPARE(texts().mid(0, 6),
+        QCOMPARE(texts(),
                  (QStringList{"2 tabs · 0 idle ≥ 7d (off)", "—", "Save all open tabs", "Sweep idle tabs now", "Pause sweeping",
-                               "Nothing idle to sweep. (off)"}));
+                               "Nothing idle to sweep. (off)", "—", "Archived tabs…", "Open archive folder", "Settings…", "—",
+                               "Check for Updates…", "—", "Quit Drowsewick"}));
         trigger(u"Pause sweeping"_qs);
         QVERIFY(h.model->settings().paused);
         trigger(u"Open archive folder"_qs);

