@@ -4,7 +4,6 @@
 #include "platform/UpdatePlatform.h"
 
 #include <QCoreApplication>
-#include <QProcess>
 
 namespace Bundles {
 
@@ -51,16 +50,6 @@ QByteArray zip(const QString &folder)
     runTool(QStringLiteral("zip"),
             {QStringLiteral("-q"), QStringLiteral("-r"), QStringLiteral("-y"), archive, QStringLiteral(".")}, folder);
     return TestFiles::read(archive);
-}
-
-qint64 endedProcess()
-{
-    QProcess process;
-    process.start(QStringLiteral("true"), QStringList());
-    process.waitForStarted();
-    const qint64 pid = process.processId();
-    process.waitForFinished();
-    return pid;
 }
 
 } // namespace Bundles

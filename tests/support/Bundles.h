@@ -24,8 +24,4 @@ QByteArray startedAs(const QByteArray &label, const QString &bundle);
 // The folder's contents as a zip archive, each entry at its place.
 QByteArray zip(const QString &folder);
 
-// The identifier of a process that has ended and been reaped: a swap script waiting for it goes
-// ahead at once.
-qint64 endedProcess();
-
 } // namespace Bundles

@@ -11,13 +11,12 @@
 
 LocalHttpsServer::LocalHttpsServer()
 {
-    if (!makeCertificate())
-        return;
+    if (!makeCertificate() || !m_server.listen(QHostAddress::LocalHost))
+        qFatal("cannot make a certificate with openssl or listen on 127.0.0.1");
     QObject::connect(&m_server, &QTcpServer::pendingConnectionAvailable, &m_server, [this] {
         while (QTcpSocket *socket = m_server.nextPendingConnection())
             serve(qobject_cast<QSslSocket *>(socket));
     });
-    m_server.listen(QHostAddress::LocalHost);
 }
 
 bool LocalHttpsServer::makeCertificate()

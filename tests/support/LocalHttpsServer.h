@@ -6,13 +6,13 @@
 #include <QUrl>
 
 // An HTTPS server on 127.0.0.1 with a throw-away certificate, which it makes trusted by every
-// connection of this process. It answers every path with the status and body chosen for it
-// (404 for paths it was not told of), and counts the requests.
+// connection of this process; without openssl or a free port the test ends at once. It answers
+// every path with the status and body chosen for it (404 for paths it was not told of), and
+// counts the requests.
 class LocalHttpsServer
 {
 public:
     LocalHttpsServer();
-    bool isListening() const { return m_server.isListening(); }
     // With bytesPerTick, the body goes out that many bytes every 100 ms, as over a slow line.
     void answer(const QString &path, int status, const QByteArray &body, const QByteArray &extraHeaders = {},
                 int bytesPerTick = 0);

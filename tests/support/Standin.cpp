@@ -6,14 +6,15 @@
 
 namespace Standin {
 
+// Where the stand-in keeps its state and its log.
+static QString folder()
+{
+    return qEnvironmentVariable("XDG_STATE_HOME") + QStringLiteral("/safari-standin");
+}
+
 QString program()
 {
     return QStringLiteral(SAFARI_STANDIN_PATH);
-}
-
-QString folder()
-{
-    return qEnvironmentVariable("XDG_STATE_HOME") + QStringLiteral("/safari-standin");
 }
 
 void reset()

@@ -27,7 +27,6 @@ struct Window
 };
 
 QString program();
-QString folder();
 // Safari gone and never started, with an empty log.
 void reset();
 

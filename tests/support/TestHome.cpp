@@ -3,16 +3,12 @@
 #include <QDirIterator>
 #include <QProcess>
 
-#include <cstdio>
-#include <cstdlib>
 #include <ctime>
 
 TestHome::TestHome() : m_dir(QDir::tempPath() + QStringLiteral("/drowsewick-test-XXXXXX"))
 {
-    if (!m_dir.isValid()) {
-        std::fprintf(stderr, "cannot create a temporary HOME\n");
-        std::exit(1);
-    }
+    if (!m_dir.isValid())
+        qFatal("cannot create a temporary HOME");
     const QByteArray root = QFile::encodeName(m_dir.path());
     qputenv("HOME", root);
     qputenv("XDG_DATA_HOME", root + "/.local/share");
