@@ -71,7 +71,7 @@ private slots:
                          .privateRoot = root(u"cache"_qs),
                          .workRoot = root(u"cache/com.nimbrel.drowsewick/update"_qs),
                          .publisher = m_publisher.trusted,
-                         .pid = Bundles::endedProcess(),
+                         .pid = 999'999'999, // no system hands out such a process id: it never runs
                          .limits = {.unpackedBytes = 64 * 1024}};
         Bundles::make(installed(), "old", root(u"started"_qs));
         m_answer = {};

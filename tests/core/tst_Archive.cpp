@@ -82,8 +82,7 @@ private slots:
                         m_folder, morning);
         Archive::append(tabs({{"https://c.example/", "C"}}), m_folder, morning.addSecs(3600));
         QCOMPARE(TestFiles::read(m_dayFile), after);
-        QCOMPARE(titles(Archive::all(m_folder)).first(2),
-                 (QStringList{"A (b)", "https://b.example/?q=(1)"}));
+        QCOMPARE(titles(Archive::all(m_folder)).first(2), (QStringList{"A (b)", "https://b.example/?q=(1)"}));
     }
 
     // 23:30 UTC on the 14th is 08:30 on the 15th nine hours east.

@@ -24,7 +24,6 @@ private slots:
         // The version that runs, installed per user.
         const QString installed = QDir::homePath() + u"/.local/lib/Drowsewick.app"_qs;
         Bundles::make(installed, "old", work.filePath(u"old-started"_qs));
-        const QMap<QString, QByteArray> versionN = TestFiles::contents(installed);
 
         // The next version: an executable that records its start.
         ModelHarness h;
@@ -56,8 +55,6 @@ private slots:
         h.model->checkForUpdatesManually();
         QTRY_COMPARE_WITH_TIMEOUT(h.quits, 1, 30000);
         QCOMPARE(h.installed.first().notes, u"Quieter sweeps"_qs);
-        QTest::qWait(500);
-        QCOMPARE(TestFiles::contents(installed), versionN);
 
         app.closeWriteChannel();
         QTRY_COMPARE_WITH_TIMEOUT(TestFiles::read(marker), Bundles::startedAs(next.toUtf8(), installed), 10000);
