@@ -153,18 +153,31 @@ std::optional<QMap<QByteArray, Entry>> entries(const QString &bundle)
     return found;
 }
 
-// One line per entry, folders included, "<f or d> <permission bits in octal>  <path>\n".
-std::optional<QByteArray> attributes(const QString &bundle)
+// The bundle's entries in path order, a line each as lineOf writes it (empty to leave one out);
+// none when an entry cannot be listed or its line cannot be made.
+template <typename LineOf>
+std::optional<QByteArray> listing(const QString &bundle, LineOf lineOf)
 {
     const std::optional<QMap<QByteArray, Entry>> all = entries(bundle);
     if (!all)
         return std::nullopt;
     QByteArray text;
     for (const auto &[path, entry] : all->asKeyValueRange()) {
-        text += (S_ISDIR(entry.mode) ? "d " : "f ") + QByteArray::number(entry.mode & 07777, 8).rightJustified(4, '0')
-                + "  " + path + '\n';
+        const std::optional<QByteArray> line = lineOf(path, entry);
+        if (!line)
+            return std::nullopt;
+        text += *line;
     }
     return text;
+}
+
+// One line per entry, folders included, "<f or d> <permission bits in octal>  <path>\n".
+std::optional<QByteArray> attributes(const QString &bundle)
+{
+    return listing(bundle, [](const QByteArray &path, const Entry &entry) -> std::optional<QByteArray> {
+        return (S_ISDIR(entry.mode) ? "d " : "f ") + QByteArray::number(entry.mode & 07777, 8).rightJustified(4, '0') + "  "
+            + path + '\n';
+    });
 }
 
 // Replaces one of the signature's files, readable by all like the rest of an installed bundle.
@@ -178,19 +191,12 @@ void store(const QDir &root, const QString &relative, const QByteArray &bytes)
 
 std::optional<QByteArray> manifest(const QString &bundle)
 {
-    const std::optional<QMap<QByteArray, Entry>> all = entries(bundle);
-    if (!all)
-        return std::nullopt;
-    QByteArray text;
-    for (const auto &[path, entry] : all->asKeyValueRange()) {
+    return listing(bundle, [](const QByteArray &path, const Entry &entry) -> std::optional<QByteArray> {
         if (S_ISDIR(entry.mode))
-            continue;
+            return QByteArray();
         const std::optional<QByteArray> digest = sha256Hex(entry.filePath);
-        if (!digest)
-            return std::nullopt;
-        text += *digest + "  " + path + '\n';
-    }
-    return text;
+        return digest ? std::optional(*digest + "  " + path + '\n') : std::nullopt;
+    });
 }
 
 void sign(const QString &bundle, const QByteArray &privateKeyPem)
